@@ -1,0 +1,95 @@
+#ifndef UPDATER_UPDATER_H
+#define UPDATER_UPDATER_H
+
+// Public interface of the updater module for host applications.
+//
+// The host loads the library (for example with QLibrary), resolves the
+// exports below by name, calls Init() once, then any number of work calls,
+// and DeInit() before unloading. Host and module must be built against the
+// same Qt 5 and compiler, because the work functions take and return Qt
+// value types.
+//
+// Every work function returns a result string "code|message|details" (or
+// "code|text" for GetModuleVersion), UTF-8, never empty. See
+// updater::ResultCode for the codes.
+
+#include <QByteArray>
+#include <QMap>
+#include <QVariant>
+
+#include "updater_export.h"
+
+extern "C" {
+
+// Registers the module's compiled-in resources; returns 1.
+UPDATER_EXPORT int Init();
+// Writes a log line; the module stays usable.
+UPDATER_EXPORT void DeInit();
+
+// Downloads the package named by request "url_win32", "url_win" or "url"
+// (https only), verifies its signature and installs it into the current
+// working directory. Optional "proxySettings": the transport form returned
+// by ShowConnectionWarning in result 46.
+UPDATER_EXPORT QByteArray Update(const QMap<QByteArray, QByteArray>& request,
+                                 const QMap<QByteArray, QVariant>& context);
+// Verifies and installs the package passed in request "data" (URL-safe
+// Base64, at most 10,485,760 bytes once decoded).
+UPDATER_EXPORT QByteArray UpdateFromData(const QMap<QByteArray, QByteArray>& request,
+                                         const QMap<QByteArray, QVariant>& context);
+// Tells the user that the download failed and lets them enter proxy
+// settings. Must run on the GUI thread. Reads request "connectionErrorCode"
+// and context "languageId" (0 Polish, 1 English, 2 Croatian).
+UPDATER_EXPORT QByteArray ShowConnectionWarning(const QMap<QByteArray, QByteArray>& request,
+                                                const QMap<QByteArray, QVariant>& context);
+// Returns "0|<version>".
+UPDATER_EXPORT QByteArray GetModuleVersion(const QMap<QByteArray, QByteArray>& request,
+                                           const QMap<QByteArray, QVariant>& context);
+
+// Classification of the work functions, by the address the host resolved.
+UPDATER_EXPORT bool IsGuiFunction(const void* function);
+UPDATER_EXPORT bool CanUnprivilegedRun(const void* function);
+UPDATER_EXPORT bool CanUseOnTerminalServices();
+
+} // extern "C"
+
+namespace updater {
+
+using Request = QMap<QByteArray, QByteArray>;
+using Context = QMap<QByteArray, QVariant>;
+
+// Function-pointer types for QLibrary::resolve.
+using InitFunction = int (*)();
+using DeInitFunction = void (*)();
+using WorkFunction = QByteArray (*)(const Request& request, const Context& context);
+using ClassifyFunction = bool (*)(const void* function);
+using TerminalServicesFunction = bool (*)();
+
+// Export names, as resolved with QLibrary::resolve.
+constexpr const char* InitName = "Init";
+constexpr const char* DeInitName = "DeInit";
+constexpr const char* UpdateName = "Update";
+constexpr const char* UpdateFromDataName = "UpdateFromData";
+constexpr const char* ShowConnectionWarningName = "ShowConnectionWarning";
+constexpr const char* GetModuleVersionName = "GetModuleVersion";
+constexpr const char* IsGuiFunctionName = "IsGuiFunction";
+constexpr const char* CanUnprivilegedRunName = "CanUnprivilegedRun";
+constexpr const char* CanUseOnTerminalServicesName = "CanUseOnTerminalServices";
+
+// The numeric code that starts every result string.
+enum ResultCode : int {
+    Success = 0,                 // "file updated" (or the version string)
+    FileSystemError = 41,        // "file system error", or "operation aborted" when the user cancelled
+    InsufficientParameters = 42, // "insufficient parameters"
+    VerificationError = 43,      // "verification error"
+    NetworkProxyError = 45,      // "network/proxy error occured during downloading"
+    ProxySettingsSet = 46,       // "proxy settings set"; details: proxy text in hex
+    ConnectionError = 47,        // "connection error occured during downloading"
+    FileOversized = 48           // "file is oversized"
+};
+
+// Largest package accepted, for downloads and for UpdateFromData.
+constexpr qint64 MaxPackageSize = 10485760;
+
+} // namespace updater
+
+#endif

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests, the tools, the demo
+# and the benchmarks need. Safe to run again. Run as root (or with sudo).
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake pkg-config
+    qtbase5-dev qttools5-dev qttools5-dev-tools qttranslations5-l10n
+    libquazip1-qt5-dev liblog4cpp5-dev libssl-dev
+    libx11-dev libxtst-dev
+    # tests, fuzzing and sanitizers
+    clang libclang-rt-14-dev
+    tinyproxy xvfb xauth x11-utils openssl curl unzip zip
+    util-linux procps psmisc time
+    # fonts for the dialogs, including Polish and Croatian letters
+    fonts-dejavu-core
+)
+
+if [ "$(id -u)" -ne 0 ]; then
+    exec sudo "$0" "$@"
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all packages are installed"
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,105 @@
+#ifndef CDEFAULTLIBRARY_H
+#define CDEFAULTLIBRARY_H
+
+#include <QByteArray>
+#include <QDir>
+#include <QList>
+#include <QMap>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QObject>
+#include <QSharedPointer>
+#include <QSslError>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryFile>
+#include <QVariant>
+
+#include "module/DllResultBasic.h"
+
+class CProxySettings;
+
+// The controller behind one exported work call: it holds the whole state of
+// one update (temporary file, network objects, download flags, URL and the
+// current result) and runs exactly one flow. The exports create one on the
+// stack per call.
+//
+// The class is internal to the library. Its steps and state are public so
+// that the module's tests can drive each step on its own.
+class CDefaultLibrary : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CDefaultLibrary(QObject* parent = nullptr);
+    ~CDefaultLibrary() override;
+
+    // The four flows, one per work export.
+    virtual QByteArray Update(const QMap<QByteArray, QByteArray>& request, const QMap<QByteArray, QVariant>& context);
+    virtual QByteArray UpdateFromData(const QMap<QByteArray, QByteArray>& request,
+                                      const QMap<QByteArray, QVariant>& context);
+    virtual QByteArray ShowConnectionWarning(const QMap<QByteArray, QByteArray>& request,
+                                             const QMap<QByteArray, QVariant>& context);
+    virtual QByteArray GetModuleVersion(const QMap<QByteArray, QByteArray>& request,
+                                        const QMap<QByteArray, QVariant>& context);
+
+    // Request and parameters.
+    void setUpdateParametersFromRequest(const QMap<QByteArray, QByteArray>& request);
+    void setUpdateParametersFromRequestForWindows(const QMap<QByteArray, QByteArray>& request);
+    bool verifyDownloadFileUrl();
+    QString getLanguageSuffix(const QMap<QByteArray, QVariant>& context);
+
+    // Common tail of the installing flows.
+    bool finalizeUpdate();
+    bool finalzieDownload();
+
+    // Download.
+    void downloadFile(QByteArray proxySettingsData);
+    bool handleDownloadErrors();
+    void handleNetworkProxyErrors();
+    void handleConnectionErrors();
+    void handleFileIsOversizedError();
+    void setProxy(QByteArray proxySettingsData);
+    QNetworkProxy createNetworkProxyFromProxySettingsData(QByteArray proxySettingsData);
+
+    // Verification.
+    bool verifyDownloadedFile();
+
+    // Installation.
+    bool replaceFileByUpdateType();
+    bool replaceFiles(QDir unpackDir, QStringList filePaths);
+    QStringList removeDirsFromList(QStringList paths);
+    bool addOldSuffixToFilesName(QStringList relativePaths, QString runStamp);
+    bool copyNewFiles(QDir unpackDir, QStringList relativePaths);
+    bool revertOldFiles(QStringList relativePaths, QString runStamp);
+    void tryRemoveAllOldFiles();
+    QStringList createListOfOldFilesInDirectoryRecursive(QDir directory);
+
+    // Connection warning.
+    QByteArray getProxySettingsFromUser();
+    QByteArray createProxySettingsDataFromDialog(CProxySettings& dialog);
+
+signals:
+    void fileIsOversized();
+
+public slots:
+    void checkContentLengthHeaderSize();
+    void logReplyStatusCode();
+    void saveDataFromReplyToFile();
+    void handleSSLError(QSslError error);
+    void handleSSLErrors(QList<QSslError> errors);
+    void handleNetworkError(QNetworkReply::NetworkError networkError);
+
+public:
+    QTemporaryFile m_tempFile;
+    QSharedPointer<QNetworkAccessManager> m_NetManager;
+    QSharedPointer<QNetworkReply> m_reply;
+    bool m_networkError;
+    bool m_fileOversized;
+    QByteArray m_downloadFileUrl;
+    int m_networkErrorCode;
+    DllResultBasic m_result;
+};
+
+#endif

@@ -4,12 +4,12 @@
 #include <QProcess>
 #include <QtEndian>
 
+#include <utility>
+
 #include <log4cpp/Category.hh>
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/StringQueueAppender.hh>
 
-#include <openssl/bn.h>
-#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -21,36 +21,14 @@ namespace VerificationSupport {
 
 namespace {
 
-QByteArray le64(qint64 value)
-{
-    QByteArray bytes(8, '\0');
-    qToLittleEndian<qint64>(value, bytes.data());
-    return bytes;
-}
+    QByteArray le64(qint64 value)
+    {
+        QByteArray bytes(8, '\0');
+        qToLittleEndian<qint64>(value, bytes.data());
+        return bytes;
+    }
 
-EVP_PKEY* readPublic(const QString& path)
-{
-    const QByteArray text = readFile(path);
-    BIO* bio = BIO_new_mem_buf(text.constData(), text.size());
-    EVP_PKEY* key = PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    return key;
-}
-
-QByteArray bnParam(const QString& path, const char* name, int length)
-{
-    EVP_PKEY* key = readPublic(path);
-    BIGNUM* value = nullptr;
-    QByteArray bytes(length, '\0');
-    if (!key || EVP_PKEY_get_bn_param(key, name, &value) != 1 ||
-        BN_bn2binpad(value, reinterpret_cast<unsigned char*>(bytes.data()), length) != length)
-        bytes.clear();
-    BN_free(value);
-    EVP_PKEY_free(key);
-    return bytes;
-}
-
-} // namespace
+    } // namespace
 
 void put32(QByteArray& bytes, int offset, quint32 value)
 {
@@ -68,8 +46,8 @@ QByteArray trailer(const QByteArray& signature)
     return trailer(signature.size(), signature, signature.size() + 8);
 }
 
-QByteArray peImage(quint32 headerSize, const QByteArray& body, const QByteArray& padding,
-                   const QByteArray& certificateTable)
+QByteArray peImage(
+    quint32 headerSize, const QByteArray& body, const QByteArray& padding, const QByteArray& certificateTable)
 {
     QByteArray headers(int(headerSize), '\0');
     headers[0] = 'M';
@@ -86,17 +64,17 @@ QByteArray peImage(quint32 headerSize, const QByteArray& body, const QByteArray&
 
 QString keyPath(const QString& name)
 {
-    return TestPaths::sourceDir() + QStringLiteral("/tests/keys/") + name;
+    return TestPaths::sourceDir() + "/tests/keys/" + name;
 }
 
 QString ztxPath()
 {
-    return TestPaths::binaryDir() + QStringLiteral("/bin/ztx");
+    return TestPaths::binaryDir() + "/bin/ztx";
 }
 
 QString makeKeyBlocksPath()
 {
-    return TestPaths::binaryDir() + QStringLiteral("/bin/make-key-blocks");
+    return TestPaths::binaryDir() + "/bin/make-key-blocks";
 }
 
 Run run(const QString& program, const QStringList& arguments)
@@ -150,16 +128,6 @@ QByteArray sign(const QString& privateKeyPath, const QByteArray& data, const cha
     return signature;
 }
 
-QByteArray modulusOf(const QString& publicKeyPath)
-{
-    return bnParam(publicKeyPath, OSSL_PKEY_PARAM_RSA_N, 256);
-}
-
-QByteArray exponentOf(const QString& publicKeyPath)
-{
-    return bnParam(publicKeyPath, OSSL_PKEY_PARAM_RSA_E, 3);
-}
-
 } // namespace VerificationSupport
 
 ModuleToolsCapture::ModuleToolsCapture()
@@ -185,17 +153,5 @@ QStringList ModuleToolsCapture::take()
         m_lines << QString::fromStdString(queue.front());
         queue.pop();
     }
-    QStringList lines = m_lines;
-    m_lines.clear();
-    return lines;
-}
-
-bool ModuleToolsCapture::has(const QString& line)
-{
-    std::queue<std::string>& queue = m_appender->getQueue();
-    while (!queue.empty()) {
-        m_lines << QString::fromStdString(queue.front());
-        queue.pop();
-    }
-    return m_lines.contains(line);
+    return std::exchange(m_lines, QStringList());
 }

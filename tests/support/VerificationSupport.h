@@ -14,8 +14,8 @@ class StringQueueAppender;
 namespace VerificationSupport {
 
 // A signature trailer written field by field (both fields little-endian).
-QByteArray trailer(qint64 signatureSizeField, const QByteArray& signature, qint64 extraDataSizeField,
-                   char marker = '\xFF');
+QByteArray trailer(
+    qint64 signatureSizeField, const QByteArray& signature, qint64 extraDataSizeField, char marker = '\xFF');
 // The trailer of a well-formed file for this signature.
 QByteArray trailer(const QByteArray& signature);
 
@@ -26,8 +26,8 @@ void put32(QByteArray& bytes, int offset, quint32 value);
 // ("MZ", e_lfanew 0x40, SizeOfHeaders, certificate table entry), then the
 // body (module data + trailer), the padding and the certificate table. With
 // an empty table the entry's size is 0.
-QByteArray peImage(quint32 headerSize, const QByteArray& body, const QByteArray& padding,
-                   const QByteArray& certificateTable);
+QByteArray peImage(
+    quint32 headerSize, const QByteArray& body, const QByteArray& padding, const QByteArray& certificateTable);
 
 QString keyPath(const QString& name);
 QString ztxPath();
@@ -45,12 +45,8 @@ bool writeFile(const QString& path, const QByteArray& data);
 QByteArray readFile(const QString& path);
 
 // Signature of data with a PEM private key, digest and padding of choice.
-QByteArray sign(const QString& privateKeyPath, const QByteArray& data, const char* digest = "SHA256",
-                bool pss = false);
+QByteArray sign(const QString& privateKeyPath, const QByteArray& data, const char* digest = "SHA256", bool pss = false);
 
-// Modulus (256 bytes) and exponent (3 bytes) of a PEM public key.
-QByteArray modulusOf(const QString& publicKeyPath);
-QByteArray exponentOf(const QString& publicKeyPath);
 
 } // namespace VerificationSupport
 
@@ -64,9 +60,8 @@ public:
     ModuleToolsCapture(const ModuleToolsCapture&) = delete;
     ModuleToolsCapture& operator=(const ModuleToolsCapture&) = delete;
 
+    // The lines logged since the last call.
     QStringList take();
-    // Whether a collected line equals "PRIORITY text" exactly.
-    bool has(const QString& line);
 
 private:
     log4cpp::StringQueueAppender* m_appender;

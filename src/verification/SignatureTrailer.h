@@ -16,16 +16,16 @@ class SignatureTrailer
 {
 public:
     // Length of each size field.
-    static const int SizeFieldLength = 8;
+    static constexpr int SizeFieldLength = 8;
     // Length of the end-of-signature marker.
-    static const int MarkerLength = 1;
-    static const char EndOfSignatureMarker = '\xFF';
+    static constexpr int MarkerLength = 1;
+    static constexpr char EndOfSignatureMarker = '\xFF';
     // Largest iExtraDataSize accepted: the iSignatureSize field plus a
     // signature of up to 256 bytes (RSA-2048).
-    static const qint64 MaxExtraDataSize = 264;
-    static const qint64 MaxSignatureSize = MaxExtraDataSize - SizeFieldLength;
+    static constexpr qint64 MaxExtraDataSize = 264;
+    static constexpr qint64 MaxSignatureSize = MaxExtraDataSize - SizeFieldLength;
     // Trailer bytes besides the signature itself.
-    static const qint64 FixedLength = 2 * SizeFieldLength + MarkerLength;
+    static constexpr qint64 FixedLength = 2 * SizeFieldLength + MarkerLength;
 
     // The trailer for a signature (at most MaxSignatureSize bytes); appending
     // it to the signed data gives the signed module file.

@@ -43,6 +43,8 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
 
     QTimer timer;
     timer.setInterval(kInactivityTimeoutMs);
+    // A coarse timer may fire up to 5 % early; the limit is ten full seconds.
+    timer.setTimerType(Qt::PreciseTimer);
     QEventLoop loop;
 
     QNetworkReply* reply = m_reply.data();

@@ -107,7 +107,12 @@ QString TinyProxyProcess::log() const
     return QString::fromUtf8(file.readAll());
 }
 
+bool TinyProxyProcess::receivedConnectTo(quint16 port) const
+{
+    return log().contains(QStringLiteral("CONNECT 127.0.0.1:%1 HTTP/").arg(port));
+}
+
 bool TinyProxyProcess::carriedConnectTo(quint16 port) const
 {
-    return log().contains(QStringLiteral("CONNECT 127.0.0.1:%1").arg(port));
+    return receivedConnectTo(port) && log().contains(QStringLiteral("opening connection to 127.0.0.1:%1").arg(port));
 }

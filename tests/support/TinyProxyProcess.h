@@ -26,7 +26,10 @@ public:
     QString errorString() const;
     // What the proxy logged so far.
     QString log() const;
-    // Whether the proxy logged a CONNECT to 127.0.0.1:<port>.
+    // Whether a CONNECT to 127.0.0.1:<port> reached the proxy.
+    bool receivedConnectTo(quint16 port) const;
+    // Whether the proxy also opened the connection to that port for it
+    // (it does not when the client fails to authenticate).
     bool carriedConnectTo(quint16 port) const;
 
 private:

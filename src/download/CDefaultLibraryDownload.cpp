@@ -20,6 +20,8 @@ namespace {
 
 // Silence on the connection longer than this ends the download.
 const int kInactivityTimeoutMs = 10000;
+// Most of the body held in memory at a time.
+const qint64 kReadBufferSize = 256 * 1024;
 
 } // namespace
 
@@ -34,6 +36,9 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
     const QUrl url(QString::fromUtf8(m_downloadFileUrl), QUrl::TolerantMode);
     const QNetworkRequest request(url);
     m_reply = QSharedPointer<QNetworkReply>(m_NetManager->get(request));
+    // Qt's network thread would otherwise buffer as much as the server
+    // sends ahead of us; with a bound it waits until the file has taken it.
+    m_reply->setReadBufferSize(kReadBufferSize);
     // Certificate problems do not stop the transfer: they are logged by
     // handleSSLErrors, and the package's signature decides afterwards.
     m_reply->ignoreSslErrors();

@@ -10,6 +10,7 @@ CDefaultLibrary::CDefaultLibrary(QObject* parent)
     , m_networkErrorCode(0)
     , m_result(ResultTexts::fileUpdated())
     , m_downloadedSize(0)
+    , m_fileWriteFailed(false)
 {
 }
 

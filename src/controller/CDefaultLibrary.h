@@ -103,6 +103,8 @@ public:
     // Bytes of the body received so far; held to the size limit whatever
     // length the server announced.
     qint64 m_downloadedSize;
+    // A chunk of the body could not be written to the temporary file.
+    bool m_fileWriteFailed;
 };
 
 #endif

@@ -111,10 +111,15 @@ void CDefaultLibrary::saveDataFromReplyToFile()
         return;
     }
 
+    // After a failed write the file is incomplete: nothing more goes in, and
+    // the download is judged a file system error.
+    if (m_fileWriteFailed)
+        return;
     const qint64 written = m_tempFile.write(data);
     if (written != data.size()) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::saveDataFromReplyToFile :: Writing the temporary file failed: "
                           << m_tempFile.errorString();
+        m_fileWriteFailed = true;
     }
 }
 

@@ -46,6 +46,13 @@ bool CDefaultLibrary::handleDownloadErrors()
         handleFileIsOversizedError();
         return false;
     }
+    // Writes are buffered: the last ones may only fail when the file is
+    // closed, which leaves the write error on the file.
+    if (m_fileWriteFailed || m_tempFile.error() == QFileDevice::WriteError) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::handleDownloadErrors :: Downloaded file could not be written.";
+        m_result = ResultTexts::fileSystemError();
+        return false;
+    }
     if (m_tempFile.size() > 0)
         return true;
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleDownloadErrors :: Downloaded file is empty.";

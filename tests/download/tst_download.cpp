@@ -14,6 +14,43 @@ Q_DECLARE_METATYPE(HttpsTestServer::Route)
 
 namespace {
 
+// A real 1 MiB tmpfs as the temporary folder, for as long as it lives.
+class SmallTemporaryFolder
+{
+public:
+    SmallTemporaryFolder()
+        : m_oldTmpDir(qgetenv("TMPDIR"))
+    {
+        if (!m_mountPoint.isValid())
+            return;
+        m_mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                                QStringLiteral("-o"), QStringLiteral("size=1m"),
+                                                                QStringLiteral("tmpfs"), m_mountPoint.path()})
+                    == 0;
+        if (m_mounted)
+            qputenv("TMPDIR", m_mountPoint.path().toLocal8Bit());
+    }
+    ~SmallTemporaryFolder()
+    {
+        if (m_oldTmpDir.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_oldTmpDir);
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), {m_mountPoint.path()});
+    }
+    bool isMounted() const { return m_mounted; }
+
+private:
+    QByteArray m_oldTmpDir;
+    QTemporaryDir m_mountPoint;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+namespace {
+
 const qint64 kLimit = 10485760;
 
 QByteArray bodyOfSize(qint64 size)
@@ -81,6 +118,8 @@ private slots:
     void pipeInErrorTextIsReplacedInDetails();
     void selfSignedCertificateIsLoggedPerError();
     void certificateErrorListIsLoggedInOrder();
+    void fullDiskIsFileSystemError_data();
+    void fullDiskIsFileSystemError();
 
 private:
     HttpsTestServer m_server{TestCertificate::generate({QStringLiteral("Updater Test"), QStringLiteral("Second CN")})};
@@ -274,6 +313,29 @@ void TestDownload::certificateErrorListIsLoggedInOrder()
     // A certificate without names gives empty name lists.
     QVERIFY(lines.at(2).endsWith(QLatin1String("issuerCN: , subjectCN: ")));
     QVERIFY(!library.m_networkError);
+}
+
+void TestDownload::fullDiskIsFileSystemError_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("far over the free space") << 3 * 1024 * 1024;
+    // Fails only in the last buffered bytes, written when the file is closed.
+    QTest::newRow("just over the free space") << 1024 * 1024 + 100;
+}
+
+// A disk that fills up during the download must not pass an incomplete
+// file on as if it had arrived whole.
+void TestDownload::fullDiskIsFileSystemError()
+{
+    QFETCH(int, size);
+    const QString path = QStringLiteral("/full/%1").arg(size);
+    m_server.setRoute(path, HttpsTestServer::file(bodyOfSize(size)));
+    SmallTemporaryFolder folder;
+    QVERIFY2(folder.isMounted(), "mounting a tmpfs needs root");
+    LogFile log;
+    const Outcome outcome = download(m_server.url(path));
+    QCOMPARE(outcome.code, 41);
+    QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::handleDownloadErrors :: Downloaded file could not be written.")));
 }
 
 QTEST_MAIN(TestDownload)

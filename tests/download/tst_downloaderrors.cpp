@@ -1,4 +1,4 @@
-// Judgement of a finished download: which recorded error gives which result.
+// Judgement of a finished download: which recorded state gives which result.
 
 #include <QtTest>
 
@@ -10,83 +10,59 @@ class TestDownloadErrors : public QObject
     Q_OBJECT
 
 private slots:
-    void classifiesErrorNumbers_data();
-    void classifiesErrorNumbers();
-    void networkErrorWinsOverOversize();
-    void oversizedBeatsEmptyFile();
-    void nonEmptyFilePasses();
+    void judgesRecordedState_data();
+    void judgesRecordedState();
     void networkErrorSlotRecordsLastError();
 };
 
-void TestDownloadErrors::classifiesErrorNumbers_data()
+void TestDownloadErrors::judgesRecordedState_data()
 {
-    QTest::addColumn<int>("error");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("networkError");
+    QTest::addColumn<int>("errorNumber");
+    QTest::addColumn<bool>("oversized");
+    QTest::addColumn<QByteArray>("fileContent");
+    QTest::addColumn<QByteArray>("result"); // empty: the download passes, the result stays
 
+    // Without a reply there is no error text to add to the number.
     const int networkProxy[] = {1, 2, 3, 4, 5, 6, 7, 99, 101, 102, 105, 199, 202};
     const int connection[] = {0, 100, 200, 201, 203, 204, 299, 399, 401, 403, 499};
     for (int error : networkProxy)
-        QTest::addRow("%d", error) << error << 45;
+        QTest::addRow("error %d", error) << true << error << false << QByteArray("x")
+                                         << "45|network/proxy error occured during downloading|["
+                                                + QByteArray::number(error) + "]";
     for (int error : connection)
-        QTest::addRow("%d", error) << error << 47;
+        QTest::addRow("error %d", error) << true << error << false << QByteArray("x")
+                                         << "47|connection error occured during downloading|["
+                                                + QByteArray::number(error) + "]";
+
+    QTest::newRow("error beats oversize") << true << 203 << true << QByteArray()
+                                          << QByteArray("47|connection error occured during downloading|[203]");
+    QTest::newRow("oversize beats empty") << false << 0 << true << QByteArray()
+                                          << QByteArray("48|file is oversized|file is oversized, downloading was aborted");
+    QTest::newRow("empty") << false << 0 << false << QByteArray()
+                           << QByteArray("41|file system error|insufficient permission for file operations");
+    QTest::newRow("any content passes") << false << 0 << false << QByteArray("not a package") << QByteArray();
 }
 
-void TestDownloadErrors::classifiesErrorNumbers()
+void TestDownloadErrors::judgesRecordedState()
 {
-    QFETCH(int, error);
-    QFETCH(int, code);
+    QFETCH(bool, networkError);
+    QFETCH(int, errorNumber);
+    QFETCH(bool, oversized);
+    QFETCH(QByteArray, fileContent);
+    QFETCH(QByteArray, result);
 
-    CDefaultLibrary library;
-    library.m_networkError = true;
-    library.m_networkErrorCode = error;
-    LogFile log;
-    QVERIFY(!library.handleDownloadErrors());
-    // Without a reply there is no error text to add.
-    QCOMPARE(QString::fromUtf8(library.m_result.serialize()),
-             code == 45 ? QStringLiteral("45|network/proxy error occured during downloading|[%1]").arg(error)
-                        : QStringLiteral("47|connection error occured during downloading|[%1]").arg(error));
-    QVERIFY(log.hasNewLine(code == 45
-                               ? QStringLiteral("CDefaultLibrary::handleNetworkProxyErrors :: Network/Proxy error occurred.")
-                               : QStringLiteral("CDefaultLibrary::handleConnectionErrors :: Connection error occurred.")));
-}
-
-void TestDownloadErrors::networkErrorWinsOverOversize()
-{
-    CDefaultLibrary library;
-    library.m_networkError = true;
-    library.m_networkErrorCode = 203;
-    library.m_fileOversized = true;
-    QVERIFY(!library.handleDownloadErrors());
-    QCOMPARE(library.m_result.code(), 47);
-}
-
-void TestDownloadErrors::oversizedBeatsEmptyFile()
-{
-    CDefaultLibrary library;
-    QVERIFY(library.m_tempFile.open());
-    library.m_tempFile.close();
-    library.m_fileOversized = true;
-    LogFile log;
-    QVERIFY(!library.handleDownloadErrors());
-    QCOMPARE(library.m_result.serialize(), QByteArray("48|file is oversized|file is oversized, downloading was aborted"));
-    QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::handleFileIsOversizedError :: File is oversized error occurred.")));
-
-    CDefaultLibrary empty;
-    QVERIFY(empty.m_tempFile.open());
-    empty.m_tempFile.close();
-    QVERIFY(!empty.handleDownloadErrors());
-    QCOMPARE(empty.m_result.serialize(), QByteArray("41|file system error|insufficient permission for file operations"));
-}
-
-void TestDownloadErrors::nonEmptyFilePasses()
-{
     CDefaultLibrary library;
     const QByteArray before = library.m_result.serialize();
     QVERIFY(library.m_tempFile.open());
-    library.m_tempFile.write("not a package at all");
+    library.m_tempFile.write(fileContent);
     library.m_tempFile.close();
-    QVERIFY(library.handleDownloadErrors());
-    QCOMPARE(library.m_result.serialize(), before);
+    library.m_networkError = networkError;
+    library.m_networkErrorCode = errorNumber;
+    library.m_fileOversized = oversized;
+
+    QCOMPARE(library.handleDownloadErrors(), result.isEmpty());
+    QCOMPARE(library.m_result.serialize(), result.isEmpty() ? before : result);
 }
 
 void TestDownloadErrors::networkErrorSlotRecordsLastError()
@@ -98,8 +74,6 @@ void TestDownloadErrors::networkErrorSlotRecordsLastError()
     QVERIFY(library.m_networkError);
     QCOMPARE(library.m_networkErrorCode, 203);
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::handleNetworkError :: Connection error occurred: [3][")));
-    QVERIFY(!library.handleDownloadErrors());
-    QCOMPARE(library.m_result.code(), 47);
 }
 
 QTEST_MAIN(TestDownloadErrors)

@@ -9,7 +9,6 @@
 
 #include "controller/CDefaultLibrary.h"
 #include "download/ProxySettings.h"
-#include "logging/UpdaterLogger.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
 #include "support/TinyProxyProcess.h"
@@ -74,10 +73,12 @@ private slots:
 private:
     HttpsTestServer m_server;
     QByteArray m_body;
+    LogFile m_log; // marks where this run's lines begin
 };
 
 void TestProxy::initTestCase()
 {
+    m_log.mark();
     QVERIFY(m_server.start());
     m_body = QByteArray(200 * 1024, 'p');
     m_server.setRoute(QStringLiteral("/package"), HttpsTestServer::file(m_body));
@@ -87,10 +88,7 @@ void TestProxy::initTestCase()
 void TestProxy::cleanupTestCase()
 {
     m_server.stop();
-    QFile file(UpdaterLogger::instance().logFilePath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray log = file.readAll();
-    QVERIFY(log.contains("pass=***"));
+    const QByteArray log = m_log.newText().toLatin1();
     for (const QString& password : kPasswords) {
         const QByteArray utf8 = password.toUtf8();
         QVERIFY2(!log.contains(utf8), qPrintable(password));
@@ -100,6 +98,7 @@ void TestProxy::cleanupTestCase()
         QVERIFY2(!log.contains(utf8.left(5)), qPrintable(password));
         QVERIFY2(!log.contains(utf8.left(5).toHex()), qPrintable(password));
     }
+    QVERIFY(log.contains("pass=***"));
 }
 
 void TestProxy::parsesProxyText_data()

@@ -27,8 +27,11 @@ bool grab(QWidget* window, const QString& path)
     window->show();
     if (!QTest::qWaitForWindowExposed(window))
         return false;
-    QTest::qWait(300);
-    const QPixmap pixmap = window->screen()->grabWindow(window->winId());
+    QTest::qWait(500);
+    // The frame too, title bar and window icon included, when a window
+    // manager draws one.
+    const QRect frame = window->frameGeometry();
+    const QPixmap pixmap = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     window->hide();
     return pixmap.save(path, "PNG");
 }
@@ -38,6 +41,8 @@ bool grab(QWidget* window, const QString& path)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // As in a host: a window without a title of its own shows this name.
+    QCoreApplication::setApplicationName(QStringLiteral("updater-host"));
     if (argc != 3) {
         std::fprintf(stderr, "usage: ui_screenshots LANGUAGE_ID OUTPUT_FOLDER\n");
         return 2;

@@ -7,6 +7,7 @@
 #include <QSizePolicy>
 #include <QStyle>
 #include <QTimer>
+#include <QValidator>
 #include <QVBoxLayout>
 
 namespace {
@@ -205,10 +206,13 @@ void CKeyboardWindow::KeyboardHandler()
     if (!key)
         return;
     const QString label = key->text();
-    if (label == QLatin1String("&&"))
-        m_text += QLatin1Char('&');
-    else
-        m_text += label;
+    const QString typed = label == QLatin1String("&&") ? QStringLiteral("&") : label;
+    // What the target's validator refuses is not typed, as if typed there.
+    QString candidate = m_text + typed;
+    int position = candidate.size();
+    const QValidator* validator = m_target ? m_target->validator() : nullptr;
+    if (!validator || validator->validate(candidate, position) != QValidator::Invalid)
+        m_text += typed;
     focusEnter();
     showText();
     if (m_shift)

@@ -24,8 +24,8 @@ public:
     explicit CKeyboardWindow(QWidget* parent);
     ~CKeyboardWindow() override;
 
-    // The line edit that receives the text; its maximum length also limits
-    // what can be composed here.
+    // The line edit that receives the text; its maximum length and validator
+    // also limit what can be composed here.
     void setTarget(QLineEdit* edit);
 
 public slots:

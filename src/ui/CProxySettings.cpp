@@ -4,6 +4,8 @@
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
 #include <QNetworkProxyQuery>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 
 #include "CKeyboardWindow.h"
 #include "MessageBoxes.h"
@@ -23,6 +25,14 @@ CProxySettings::CProxySettings(QWidget* parent)
     connect(showPasswordCheckbox, SIGNAL(toggled(bool)), this, SLOT(showPasswordToggled(bool)));
 
     portLineEdit->setValidator(new QIntValidator(0, 99999999, this));
+    // "|" separates the fields of the proxy text handed to the host, which
+    // has no escaping: typed into a field it would cut the field short and
+    // shift the ones after it, so the text fields do not take it.
+    QRegularExpressionValidator* noSeparator =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^|]*")), this);
+    addressLineEdit->setValidator(noSeparator);
+    userLineEdit->setValidator(noSeparator);
+    passLineEdit->setValidator(noSeparator);
 
     loadDefaultSettings();
     setFixedSize(sizeHint());

@@ -49,8 +49,8 @@ private slots:
     void warningEnding();
     void proxyInputCheck_data();
     void proxyInputCheck();
-    void proxyPortValidator_data();
-    void proxyPortValidator();
+    void proxyFieldValidators_data();
+    void proxyFieldValidators();
     void proxyAuthenticationFrame();
     void proxyKeyboardFillsPassword();
     void proxyPrefillFromSystem_data();
@@ -169,25 +169,33 @@ void TestUiDialogs::proxyInputCheck()
     }
 }
 
-void TestUiDialogs::proxyPortValidator_data()
+void TestUiDialogs::proxyFieldValidators_data()
 {
+    QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("digits") << "8080" << "8080";
-    QTest::newRow("letters refused") << "8a0b" << "80";
-    QTest::newRow("minus refused") << "-1" << "1";
-    QTest::newRow("ninth digit refused") << "123456789" << "12345678";
-    QTest::newRow("beyond 65535 kept") << "99999" << "99999";
+    QTest::newRow("port digits") << "portLineEdit" << "8080" << "8080";
+    QTest::newRow("port letters refused") << "portLineEdit" << "8a0b" << "80";
+    QTest::newRow("port minus refused") << "portLineEdit" << "-1" << "1";
+    QTest::newRow("port ninth digit refused") << "portLineEdit" << "123456789" << "12345678";
+    QTest::newRow("port beyond 65535 kept") << "portLineEdit" << "99999" << "99999";
+    // "|" would split the proxy text's fields.
+    QTest::newRow("address separator refused") << "addressLineEdit" << "a|b" << "ab";
+    QTest::newRow("user separator refused") << "userLineEdit" << "|u|" << "u";
+    QTest::newRow("password separator refused") << "passLineEdit" << "p|w!" << "pw!";
 }
 
-void TestUiDialogs::proxyPortValidator()
+void TestUiDialogs::proxyFieldValidators()
 {
+    QFETCH(QString, field);
     QFETCH(QString, typed);
     QFETCH(QString, shown);
     CProxySettings dialog(nullptr);
     dialog.show();
-    QTest::keyClicks(dialog.portLineEdit, typed);
-    QCOMPARE(dialog.getPort(), shown);
+    click(dialog.usePassCheckbox);
+    QLineEdit* edit = dialog.findChild<QLineEdit*>(field);
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(edit->text(), shown);
 }
 
 void TestUiDialogs::proxyAuthenticationFrame()
@@ -220,11 +228,13 @@ void TestUiDialogs::proxyKeyboardFillsPassword()
 
     ModalDriver::onNextModal([&](QWidget* keyboard) {
         QCOMPARE(keyboard->objectName(), QStringLiteral("CKeyboardWindow"));
-        for (const char* key : {"shift", "Buttonp", "alt", "Buttona", "Button1", "Button2", "enterButton"})
+        // The "|" of the symbol layer is not typed into the password.
+        for (const char* key : {"shift", "Buttonp", "alt", "Buttona", "char_2", "Buttons", "Button2", "char_2",
+                                "Button1", "Button2", "enterButton"})
             QVERIFY(ModalDriver::clickButton(keyboard, key));
     }, &dialog);
     QTest::mouseClick(dialog.passKeyboardPushButton, Qt::LeftButton);
-    QCOMPARE(dialog.getPassword(), QString::fromUtf8("Pą12"));
+    QCOMPARE(dialog.getPassword(), QString::fromUtf8("Pą!12"));
 
     // A second showing starts empty; closing it without Enter keeps the target.
     QString reopened = QStringLiteral("unset");
@@ -235,7 +245,7 @@ void TestUiDialogs::proxyKeyboardFillsPassword()
     }, &dialog);
     QTest::mouseClick(dialog.passKeyboardPushButton, Qt::LeftButton);
     QCOMPARE(reopened, QString());
-    QCOMPARE(dialog.getPassword(), QString::fromUtf8("Pą12"));
+    QCOMPARE(dialog.getPassword(), QString::fromUtf8("Pą!12"));
 }
 
 void TestUiDialogs::proxyPrefillFromSystem_data()

@@ -319,8 +319,9 @@ void TestDownload::fullDiskIsFileSystemError_data()
 {
     QTest::addColumn<int>("size");
     QTest::newRow("far over the free space") << 3 * 1024 * 1024;
-    // Fails only in the last buffered bytes, written when the file is closed.
-    QTest::newRow("just over the free space") << 1024 * 1024 + 100;
+    // tmpfs accounts its blocks per CPU in batches, so a file only a few
+    // bytes over the limit sometimes still fits: stay clearly over it.
+    QTest::newRow("a little over the free space") << 1024 * 1024 + 64 * 1024;
 }
 
 // A disk that fills up during the download must not pass an incomplete

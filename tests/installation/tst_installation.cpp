@@ -221,7 +221,7 @@ void TestInstallation::refusedPackagesTouchNothing_data()
         << QStringList{QStringLiteral("link|d/l|../../../../outside"), QStringLiteral("file|d/l/evil")} << QString();
     QTest::newRow("link to a file outside") << QStringList{QStringLiteral("link|copied|@OUT/secret")} << QString();
     QTest::newRow("link that leaves through a later link")
-        << QStringList{QStringLiteral("link|l|x/x/x/x/../../../../outside/secret"), QStringLiteral("link|x|.")}
+        << QStringList{QStringLiteral("link|l|x/x/x/../../../outside/secret"), QStringLiteral("link|x|.")}
         << QString();
     QTest::newRow("installation link leading outside") << QStringList{QStringLiteral("file|shared/evil")}
                                                        << QStringLiteral("@OUT");

@@ -44,8 +44,11 @@ void printError(const QString& text)
 QString defaultLibraryPath()
 {
     const QDir appDir(QCoreApplication::applicationDirPath());
-    const QStringList candidates = {appDir.filePath(QStringLiteral("../lib/libupdater.so")),
-                                    appDir.filePath(QStringLiteral("libupdater.so"))};
+    // Installed: the library folder relative to the program folder; build
+    // tree: bin/ and lib/ side by side.
+    const QStringList candidates = {
+        appDir.filePath(QStringLiteral(UPDATER_HOST_LIBRARY_DIR "/libupdater.so")),
+        appDir.filePath(QStringLiteral("../lib/libupdater.so")), appDir.filePath(QStringLiteral("libupdater.so"))};
     for (const QString& candidate : candidates) {
         if (QFileInfo::exists(candidate))
             return QFileInfo(candidate).canonicalFilePath();

@@ -3,7 +3,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
+#include <QVector>
 
 #include <algorithm>
 
@@ -44,21 +46,67 @@ QStringList oldFileFilters()
     return QStringList() << pattern << pattern.toUpper();
 }
 
+namespace {
+
+QVector<QRegularExpression> toRegularExpressions(const QStringList& nameFilters)
+{
+    QVector<QRegularExpression> expressions;
+    for (const QString& filter : nameFilters)
+        expressions.append(QRegularExpression(QRegularExpression::wildcardToRegularExpression(filter),
+                                              QRegularExpression::CaseInsensitiveOption));
+    return expressions;
+}
+
+bool matchesAny(const QString& name, const QVector<QRegularExpression>& expressions)
+{
+    for (const QRegularExpression& expression : expressions) {
+        if (expression.match(name).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+// One pass over a folder: its matching files, and its subfolders when asked.
+void scanDirectory(const QString& directory, const QVector<QRegularExpression>& expressions, QStringList* paths,
+                   QStringList* subdirectories)
+{
+    const QDir::Filters filters =
+        subdirectories ? QDir::Files | QDir::AllDirs | QDir::NoSymLinks | QDir::NoDotAndDotDot
+                       : QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot;
+    QDirIterator entries(directory, filters);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        const QFileInfo info = entries.fileInfo();
+        if (info.isDir())
+            subdirectories->append(path);
+        else if (matchesAny(info.fileName(), expressions))
+            paths->append(path);
+    }
+}
+
+// A folder's matching files first, then those of its subfolders, folder by
+// folder.
+void appendFilesRecursive(const QString& directory, const QVector<QRegularExpression>& expressions, QStringList* paths)
+{
+    QStringList subdirectories;
+    scanDirectory(directory, expressions, paths, &subdirectories);
+    for (const QString& subdirectory : subdirectories)
+        appendFilesRecursive(subdirectory, expressions, paths);
+}
+
+} // namespace
+
 QStringList findFilesInDirectory(const QDir& directory, const QStringList& nameFilters)
 {
-    QStringList paths =
-        directory.entryList(nameFilters, QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (QString& path : paths)
-        path = directory.absoluteFilePath(path);
+    QStringList paths;
+    scanDirectory(directory.absolutePath(), toRegularExpressions(nameFilters), &paths, nullptr);
     return paths;
 }
 
 QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters)
 {
-    QStringList paths = findFilesInDirectory(directory, nameFilters);
-    QDirIterator subdirectories(directory.absolutePath(), QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot);
-    while (subdirectories.hasNext())
-        paths.append(findFilesRecursive(QDir(subdirectories.next()), nameFilters));
+    QStringList paths;
+    appendFilesRecursive(directory.absolutePath(), toRegularExpressions(nameFilters), &paths);
     return paths;
 }
 

@@ -25,9 +25,10 @@ bool removeFiles(const QStringList& paths);
 // "*.old" and "*.OLD".
 QStringList oldFileFilters();
 
-// Absolute paths of the files below the directory that match the filters:
-// regular files only, no symbolic links, no hidden entries, and no descent
-// into symbolic links or hidden directories.
+// Absolute paths of the files below the directory that match the wildcard
+// filters (case-insensitively, as QDir matches them): regular files only, no
+// symbolic links, no hidden entries, and no descent into symbolic links or
+// hidden directories. Each folder is read once.
 QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters);
 
 // The same for the directory's own entries, without descending.

@@ -19,6 +19,13 @@
 
 #include "updater_export.h"
 
+// The work functions return a C++ type from C linkage on purpose: hosts
+// resolve them by their plain names and are built with the same Qt.
+#if defined(__clang__)
+#  pragma clang diagnostic push
+#  pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
+
 extern "C" {
 
 // Registers the module's compiled-in resources; returns 1.
@@ -51,6 +58,10 @@ UPDATER_EXPORT bool CanUnprivilegedRun(const void* function);
 UPDATER_EXPORT bool CanUseOnTerminalServices();
 
 } // extern "C"
+
+#if defined(__clang__)
+#  pragma clang diagnostic pop
+#endif
 
 namespace updater {
 

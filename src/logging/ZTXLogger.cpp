@@ -37,7 +37,7 @@ ZTXLogger::ZTXLogger(const std::string& name, bool withFileAppender)
     if (QCoreApplication::applicationName().startsWith(QLatin1String("KV_")))
         g_kvApplication = true;
     computeLogDirectory();
-    if (withFileAppender)
+    if (this->withFileAppender)
         createFileAppender();
 }
 

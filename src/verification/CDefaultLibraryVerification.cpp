@@ -2,11 +2,44 @@
 
 #include "controller/CDefaultLibrary.h"
 
+#include <QFileInfo>
+
+#include <openssl/err.h>
+
+#include "ModuleReader.h"
+#include "SignatureCheck.h"
+#include "logging/Log.h"
+#include "module/BaseException.h"
 #include "module/ResultTexts.h"
 
 bool CDefaultLibrary::verifyDownloadedFile()
 {
-    // Nothing is accepted until the signature check exists.
+    // The download ran on this thread through Qt's TLS, which shares
+    // OpenSSL's error queue: start empty, so that the error logged below is
+    // the one of this check.
+    ERR_clear_error();
+
+    const QString oFilePath = QFileInfo(m_tempFile).absoluteFilePath();
+    ModuleReader reader(oFilePath, false);
+
+    try {
+        if (reader.verify(true))
+            return true;
+    } catch (const BaseException& exception) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::verifyDownloadedFile :: New type verification problem: "
+                          << exception.what();
+    }
+
+    try {
+        if (reader.verify(false))
+            return true;
+    } catch (const BaseException& exception) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::verifyDownloadedFile :: Old type verification type problem: "
+                          << exception.what();
+    }
+
+    LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyDownloadedFile :: Verification error: "
+                       << SignatureCheck::takeOldestErrorText();
     m_result = ResultTexts::verificationError();
     return false;
 }

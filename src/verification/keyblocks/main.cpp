@@ -1,0 +1,136 @@
+// Build-time generator of the built-in verification key.
+//
+//   make-key-blocks PUBLIC.pem OUTPUT.cpp
+//
+// Reads a PEM RSA public key, refuses anything but a 2048-bit modulus with a
+// public exponent of at most 3 bytes, and writes the C++ definitions of
+// VerificationKeyData: two 384-byte blocks whose XOR starts with the modulus,
+// and the exponent. The blocks are derived from the key itself, so the same
+// key always gives the same source.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+namespace {
+
+const int BlockLength = 384;
+const int ModulusLength = 256;
+const int ExponentLength = 3;
+
+int refuse(const std::string& keyPath, const std::string& reason)
+{
+    std::fprintf(stderr, "make-key-blocks: UPDATER_PUBLIC_KEY %s refused: %s\n", keyPath.c_str(), reason.c_str());
+    return 1;
+}
+
+// Bytes that look random, derived from the seed by SHA-256 in counter mode.
+std::vector<unsigned char> derive(const std::vector<unsigned char>& seed, const char* label, size_t length)
+{
+    std::vector<unsigned char> out;
+    for (unsigned int counter = 0; out.size() < length; ++counter) {
+        std::vector<unsigned char> input(label, label + std::strlen(label));
+        input.push_back((unsigned char)(counter >> 8));
+        input.push_back((unsigned char)counter);
+        input.insert(input.end(), seed.begin(), seed.end());
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int digestLength = 0;
+        if (EVP_Digest(input.data(), input.size(), digest, &digestLength, EVP_sha256(), nullptr) != 1)
+            return {};
+        out.insert(out.end(), digest, digest + digestLength);
+    }
+    out.resize(length);
+    return out;
+}
+
+void writeArray(std::FILE* out, const char* name, const std::vector<unsigned char>& bytes)
+{
+    std::fprintf(out, "const unsigned char %s[%zu] = {", name, bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i)
+        std::fprintf(out, "%s0x%02x,", i % 12 == 0 ? "\n    " : " ", bytes[i]);
+    std::fprintf(out, "\n};\n\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make-key-blocks PUBLIC.pem OUTPUT.cpp\n");
+        return 2;
+    }
+    const std::string keyPath = argv[1];
+    const std::string outputPath = argv[2];
+
+    std::FILE* keyFile = std::fopen(keyPath.c_str(), "r");
+    if (!keyFile)
+        return refuse(keyPath, "the file cannot be opened");
+    EVP_PKEY* key = PEM_read_PUBKEY(keyFile, nullptr, nullptr, nullptr);
+    std::fclose(keyFile);
+    if (!key)
+        return refuse(keyPath, "it is not a PEM public key (\"-----BEGIN PUBLIC KEY-----\")");
+
+    BIGNUM* n = nullptr;
+    BIGNUM* e = nullptr;
+    const bool isRsa = EVP_PKEY_is_a(key, "RSA");
+    if (isRsa) {
+        EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n);
+        EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e);
+    }
+    EVP_PKEY_free(key);
+    if (!isRsa || !n || !e) {
+        BN_free(n);
+        BN_free(e);
+        return refuse(keyPath, "it is not an RSA key");
+    }
+    const int modulusBits = BN_num_bits(n);
+    const int exponentBytes = BN_num_bytes(e);
+    std::vector<unsigned char> modulus(ModulusLength);
+    std::vector<unsigned char> exponent(ExponentLength);
+    const bool fits = modulusBits == 2048 && exponentBytes <= ExponentLength && !BN_is_zero(e) &&
+                      BN_bn2binpad(n, modulus.data(), ModulusLength) == ModulusLength &&
+                      BN_bn2binpad(e, exponent.data(), ExponentLength) == ExponentLength;
+    BN_free(n);
+    BN_free(e);
+    if (modulusBits != 2048)
+        return refuse(keyPath, "the modulus has " + std::to_string(modulusBits) + " bits; it must have 2048");
+    if (!fits)
+        return refuse(keyPath, "the public exponent has " + std::to_string(exponentBytes) +
+                                   " bytes; it must have 1 to 3 (65537 is usual)");
+
+    std::vector<unsigned char> seed = modulus;
+    seed.insert(seed.end(), exponent.begin(), exponent.end());
+    const std::vector<unsigned char> blockA = derive(seed, "updater key block A", BlockLength);
+    std::vector<unsigned char> blockB = derive(seed, "updater key block tail", BlockLength);
+    if (blockA.size() != size_t(BlockLength) || blockB.size() != size_t(BlockLength))
+        return refuse(keyPath, "SHA-256 is not available");
+    for (int i = 0; i < BlockLength; ++i)
+        blockB[i] = (unsigned char)(blockA[i] ^ (i < ModulusLength ? modulus[i] : blockB[i]));
+
+    const std::string temporaryPath = outputPath + ".tmp";
+    std::FILE* out = std::fopen(temporaryPath.c_str(), "w");
+    if (!out) {
+        std::fprintf(stderr, "make-key-blocks: cannot write %s\n", temporaryPath.c_str());
+        return 1;
+    }
+    std::fprintf(out, "// Generated by make-key-blocks from the build's public key. Do not edit.\n\n"
+                      "#include \"verification/VerificationKeyData.h\"\n\nnamespace VerificationKeyData {\n\n");
+    writeArray(out, "blockA", blockA);
+    writeArray(out, "blockB", blockB);
+    writeArray(out, "exponent", exponent);
+    std::fprintf(out, "} // namespace VerificationKeyData\n");
+    const bool written = std::ferror(out) == 0;
+    if (std::fclose(out) != 0 || !written || std::rename(temporaryPath.c_str(), outputPath.c_str()) != 0) {
+        std::remove(temporaryPath.c_str());
+        std::fprintf(stderr, "make-key-blocks: cannot write %s\n", outputPath.c_str());
+        return 1;
+    }
+    return 0;
+}

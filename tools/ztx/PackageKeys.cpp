@@ -1,0 +1,207 @@
+#include "PackageKeys.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include "verification/SignatureCheck.h"
+#include "verification/SignatureTrailer.h"
+#include "verification/VerificationKey.h"
+
+namespace {
+
+const int KeyBits = 2048;
+
+// Never ask for a pass phrase on the terminal: encrypted keys are refused.
+int noPassword(char*, int, int, void*)
+{
+    return 0;
+}
+
+QByteArray readAll(const QString& path, QString& error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return QByteArray();
+    }
+    return file.readAll();
+}
+
+QByteArray bioText(BIO* bio)
+{
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    return QByteArray(data, int(length));
+}
+
+bool writeNew(const QString& path, const QByteArray& content, QFile::Permissions permissions, QString& error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        error = QStringLiteral("cannot create %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    // Restricted before the key goes in.
+    file.setPermissions(permissions);
+    if (file.write(content) != content.size() || !file.flush()) {
+        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        file.remove();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+namespace PackageKeys {
+
+QString openSslError()
+{
+    return SignatureCheck::takeOldestErrorText();
+}
+
+bool generate(const QString& directory, QString& error)
+{
+    const QString privatePath = QDir(directory).filePath(QStringLiteral("private.pem"));
+    const QString publicPath = QDir(directory).filePath(QStringLiteral("public.pem"));
+    if (QFileInfo::exists(privatePath) || QFileInfo::exists(publicPath)) {
+        error = QStringLiteral("%1 already holds a key pair; not overwritten").arg(directory);
+        return false;
+    }
+    if (!QDir().mkpath(directory)) {
+        error = QStringLiteral("cannot create the folder %1").arg(directory);
+        return false;
+    }
+
+    EVP_PKEY* key = EVP_RSA_gen(KeyBits);
+    if (!key) {
+        error = QStringLiteral("key generation failed: ") + openSslError();
+        return false;
+    }
+    BIO* privateBio = BIO_new(BIO_s_mem());
+    BIO* publicBio = BIO_new(BIO_s_mem());
+    bool ok = privateBio && publicBio &&
+              PEM_write_bio_PrivateKey(privateBio, key, nullptr, nullptr, 0, nullptr, nullptr) == 1 &&
+              PEM_write_bio_PUBKEY(publicBio, key) == 1;
+    if (!ok)
+        error = QStringLiteral("cannot encode the key: ") + openSslError();
+    const QByteArray privateText = ok ? bioText(privateBio) : QByteArray();
+    const QByteArray publicText = ok ? bioText(publicBio) : QByteArray();
+    BIO_free(privateBio);
+    BIO_free(publicBio);
+    EVP_PKEY_free(key);
+    if (!ok)
+        return false;
+
+    if (!writeNew(privatePath, privateText, QFile::ReadOwner | QFile::WriteOwner, error))
+        return false;
+    if (!writeNew(publicPath, publicText,
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther, error)) {
+        QFile::remove(privatePath);
+        return false;
+    }
+    return true;
+}
+
+EVP_PKEY* loadPrivateKey(const QString& path, QString& error)
+{
+    const QByteArray text = readAll(path, error);
+    if (!error.isEmpty())
+        return nullptr;
+    BIO* bio = BIO_new_mem_buf(text.constData(), text.size());
+    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, noPassword, nullptr) : nullptr;
+    BIO_free(bio);
+    if (!key) {
+        error = QStringLiteral("%1 is not an unencrypted PEM private key (%2)").arg(path, openSslError());
+        return nullptr;
+    }
+    if (!EVP_PKEY_is_a(key, "RSA") || EVP_PKEY_get_bits(key) != KeyBits) {
+        error = QStringLiteral("%1 is not an RSA-2048 key; packages are signed with RSA-2048").arg(path);
+        EVP_PKEY_free(key);
+        return nullptr;
+    }
+    return key;
+}
+
+EVP_PKEY* loadPublicKey(const QString& path, QString& error)
+{
+    const QByteArray text = readAll(path, error);
+    if (!error.isEmpty())
+        return nullptr;
+    BIO* bio = BIO_new_mem_buf(text.constData(), text.size());
+    EVP_PKEY* key = bio ? PEM_read_bio_PUBKEY(bio, nullptr, noPassword, nullptr) : nullptr;
+    if (!key && bio) {
+        BIO_reset(bio);
+        key = PEM_read_bio_PrivateKey(bio, nullptr, noPassword, nullptr);
+    }
+    BIO_free(bio);
+    ERR_clear_error();
+    if (!key) {
+        error = QStringLiteral("%1 holds no PEM public key").arg(path);
+        return nullptr;
+    }
+    if (!EVP_PKEY_is_a(key, "RSA")) {
+        error = QStringLiteral("%1 is not an RSA key").arg(path);
+        EVP_PKEY_free(key);
+        return nullptr;
+    }
+    return key;
+}
+
+QByteArray sign(EVP_PKEY* key, const QByteArray& data, QString& error)
+{
+    QByteArray signature;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_PKEY_CTX* keyContext = nullptr;
+    size_t length = 0;
+    bool ok = context && EVP_DigestSignInit_ex(context, &keyContext, "SHA256", nullptr, nullptr, key, nullptr) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PADDING) == 1 &&
+              EVP_DigestSignUpdate(context, data.constData(), size_t(data.size())) == 1 &&
+              EVP_DigestSignFinal(context, nullptr, &length) == 1 && length <= size_t(SignatureTrailer::MaxSignatureSize);
+    if (ok) {
+        signature.resize(int(length));
+        ok = EVP_DigestSignFinal(context, reinterpret_cast<unsigned char*>(signature.data()), &length) == 1;
+        signature.resize(int(length));
+    }
+    EVP_MD_CTX_free(context);
+    if (!ok) {
+        error = QStringLiteral("signing failed: ") + openSslError();
+        return QByteArray();
+    }
+    if (!SignatureCheck::verify(key, data, signature)) {
+        error = QStringLiteral("the new signature does not verify: ") + openSslError();
+        return QByteArray();
+    }
+    return signature;
+}
+
+bool isBuiltInKey(EVP_PKEY* key)
+{
+    BIGNUM* n = nullptr;
+    BIGNUM* e = nullptr;
+    bool same = false;
+    if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) == 1 &&
+        EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e) == 1) {
+        QByteArray modulus(256, '\0');
+        QByteArray exponent(3, '\0');
+        same = BN_bn2binpad(n, reinterpret_cast<unsigned char*>(modulus.data()), 256) == 256 &&
+               BN_bn2binpad(e, reinterpret_cast<unsigned char*>(exponent.data()), 3) == 3 &&
+               modulus == VerificationKey::modulus() && exponent == VerificationKey::exponent();
+    }
+    BN_free(n);
+    BN_free(e);
+    ERR_clear_error();
+    return same;
+}
+
+} // namespace PackageKeys

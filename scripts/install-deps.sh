@@ -12,6 +12,8 @@ packages=(
     # tests, fuzzing and sanitizers
     clang libclang-rt-14-dev
     tinyproxy xvfb xauth x11-utils openssl curl unzip zip
+    # screenshots of the dialogs (window manager for title bars and icons)
+    openbox
     util-linux procps psmisc time
     # fonts for the dialogs, including Polish and Croatian letters
     fonts-dejavu-core

@@ -9,6 +9,8 @@ CDefaultLibrary::CDefaultLibrary(QObject* parent)
     , m_fileOversized(false)
     , m_networkErrorCode(0)
     , m_result(ResultTexts::fileUpdated())
+    , m_downloadedSize(0)
+    , m_fileWriteFailed(false)
 {
 }
 

@@ -100,6 +100,11 @@ public:
     QByteArray m_downloadFileUrl;
     int m_networkErrorCode;
     DllResultBasic m_result;
+    // Bytes of the body received so far; held to the size limit whatever
+    // length the server announced.
+    qint64 m_downloadedSize;
+    // A chunk of the body could not be written to the temporary file.
+    bool m_fileWriteFailed;
 };
 
 #endif

@@ -1,23 +1,72 @@
-// The connection warning flow: dialogs after a failed download.
+// The connection warning flow: after a failed download, tell the user and
+// let them enter proxy settings, which go back to the host.
 
 #include "CDefaultLibrary.h"
 
+#include <QApplication>
+
+#include "logging/Log.h"
+#include "module/BaseException.h"
+#include "module/OperationCancelledException.h"
 #include "module/ResultTexts.h"
+#include "ui/CConnectionWarning.h"
+#include "ui/CProxySettings.h"
+#include "ui/GuiThread.h"
+#include "ui/StyleSheet.h"
+#include "ui/TranslationLoader.h"
 
 QByteArray CDefaultLibrary::ShowConnectionWarning(const QMap<QByteArray, QByteArray>& request,
-                                                  const QMap<QByteArray, QVariant>&)
+                                                  const QMap<QByteArray, QVariant>& context)
 {
-    // Until the dialogs exist the host gets back the error it passed in.
-    return ResultTexts::networkProxyError(QString::fromUtf8(request.value("connectionErrorCode", QByteArray())))
-        .serialize();
+    const QString suffix = getLanguageSuffix(context);
+    TranslationLoader translations(suffix, QStringLiteral(":/updater/translations/"), nullptr);
+    applyStyleSheet(QStringLiteral(":/updater/qss/style.css"));
+
+    const QByteArray code = request.value("connectionErrorCode", QByteArray());
+    LOG_UPDATER(INFO) << "CDefaultLibrary::ShowConnectionWarning :: previusConnectionErrorCode=" << code.constData();
+
+    // Widgets can only be made on the thread of a QApplication; anywhere
+    // else they would bring the host down.
+    if (!isGuiThread() || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::ShowConnectionWarning :: Dialogs need the GUI thread of a "
+                             "QApplication.";
+        return ResultTexts::networkProxyError(QString::fromUtf8(code)).serialize();
+    }
+
+    try {
+        const QByteArray proxyText = getProxySettingsFromUser();
+        if (!proxyText.isEmpty())
+            return ResultTexts::proxySettingsSet(QString::fromLatin1(proxyText.toHex())).serialize();
+    } catch (const OperationCancelledException&) {
+        LOG_UPDATER(NOTICE) << "CDefaultLibrary::ShowConnectionWarning :: Operation cancelled";
+        return ResultTexts::operationAborted().serialize();
+    } catch (BaseException& e) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::ShowConnectionWarning :: Operation failed. Other error.";
+        LOG_UPDATER(WARN) << "CDefaultLibrary::ShowConnectionWarning :: Exception: " << e.getStackTrace();
+    }
+    return ResultTexts::networkProxyError(QString::fromUtf8(code)).serialize();
 }
 
 QByteArray CDefaultLibrary::getProxySettingsFromUser()
 {
+    CConnectionWarning warning(nullptr);
+    if (warning.exec() == 1) {
+        CProxySettings settings(nullptr);
+        if (settings.exec() == 1)
+            return createProxySettingsDataFromDialog(settings);
+    }
     return QByteArray();
 }
 
-QByteArray CDefaultLibrary::createProxySettingsDataFromDialog(CProxySettings&)
+QByteArray CDefaultLibrary::createProxySettingsDataFromDialog(CProxySettings& dialog)
 {
-    return QByteArray();
+    QByteArray data;
+    data.append(dialog.getAddress().toUtf8());
+    data.append('|');
+    data.append(dialog.getPort().toUtf8());
+    data.append('|');
+    data.append(dialog.getUser().toUtf8());
+    data.append('|');
+    data.append(dialog.getPassword().toUtf8());
+    return data;
 }

@@ -1,21 +1,151 @@
 // HTTPS download of the package into the temporary file.
+//
+// downloadFile runs a local event loop until the reply finishes, the file
+// turns out to be oversized, or nothing has arrived for ten seconds. It
+// only records what happened (flags and error code); handleDownloadErrors
+// turns that into a result afterwards.
 
 #include "controller/CDefaultLibrary.h"
 
-void CDefaultLibrary::downloadFile(QByteArray)
+#include <QEventLoop>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+#include <updater/updater.h>
+
+#include "logging/Log.h"
+
+namespace {
+
+// Silence on the connection longer than this ends the download.
+const int kInactivityTimeoutMs = 10000;
+// Most of the body held in memory at a time.
+const qint64 kReadBufferSize = 256 * 1024;
+
+} // namespace
+
+void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
 {
-    // Not built yet: the temporary file stays empty, which ends the update
-    // with a file system error.
+    m_NetManager = QSharedPointer<QNetworkAccessManager>(new QNetworkAccessManager());
+    if (m_NetManager.isNull())
+        return;
+
+    setProxy(proxySettingsData);
+
+    const QUrl url(QString::fromUtf8(m_downloadFileUrl), QUrl::TolerantMode);
+    const QNetworkRequest request(url);
+    m_reply = QSharedPointer<QNetworkReply>(m_NetManager->get(request));
+    // Qt's network thread would otherwise buffer as much as the server
+    // sends ahead of us; with a bound it waits until the file has taken it.
+    m_reply->setReadBufferSize(kReadBufferSize);
+    // Certificate problems do not stop the transfer: they are logged by
+    // handleSSLErrors, and the package's signature decides afterwards.
+    m_reply->ignoreSslErrors();
+
+    LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile :: Downloading file [" << m_downloadFileUrl.constData()
+                        << "] started";
+
+    QTimer timer;
+    timer.setInterval(kInactivityTimeoutMs);
+    // A coarse timer may fire up to 5 % early; the limit is ten full seconds.
+    timer.setTimerType(Qt::PreciseTimer);
+    QEventLoop loop;
+
+    QNetworkReply* reply = m_reply.data();
+    connect(reply, SIGNAL(finished()), &loop, SLOT(quit()));
+    connect(reply, SIGNAL(readyRead()), this, SLOT(saveDataFromReplyToFile()));
+    // The status is logged before the size is judged.
+    connect(reply, SIGNAL(metaDataChanged()), this, SLOT(logReplyStatusCode()));
+    connect(reply, SIGNAL(metaDataChanged()), this, SLOT(checkContentLengthHeaderSize()));
+    connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
+            SLOT(handleNetworkError(QNetworkReply::NetworkError)));
+    connect(reply, SIGNAL(sslErrors(QList<QSslError>)), this, SLOT(handleSSLErrors(QList<QSslError>)));
+    connect(this, SIGNAL(fileIsOversized()), &loop, SLOT(quit()));
+    connect(
+        &timer, &QTimer::timeout, &timer,
+        [this, &loop]() {
+            m_networkErrorCode = QNetworkReply::TimeoutError;
+            m_networkError = true;
+            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::timeoutHandler :: Connection error occurred: ["
+                              << m_networkErrorCode << "][Connection timed out]";
+            loop.quit();
+        },
+        Qt::DirectConnection);
+    // Bound to the timer, so it is disconnected when this call returns even
+    // though the reply lives on.
+    connect(
+        reply, &QNetworkReply::downloadProgress, &timer,
+        [&timer](qint64, qint64) {
+            LOG_UPDATER(INFO) << "CDefaultLibrary::downloadFile::progressHandler :: Restarting QTimer";
+            timer.start();
+        },
+        Qt::DirectConnection);
+
+    timer.start();
+    loop.exec(QEventLoop::AllEvents);
+    timer.stop();
+
+    LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile :: Downloading file [" << m_downloadFileUrl.constData()
+                        << "] finished";
 }
 
 void CDefaultLibrary::saveDataFromReplyToFile()
 {
+    if (m_reply.isNull() || m_reply->bytesAvailable() <= 0)
+        return;
+
+    const QByteArray data = m_reply->readAll();
+    LOG_UPDATER(INFO) << "CDefaultLibrary::saveDataFromReplyToFile :: New data received. Size=" << data.size();
+
+    // The announced length can be missing or wrong: the bytes that actually
+    // arrive are held to the same limit, and nothing past it is stored.
+    if (m_fileOversized)
+        return;
+    m_downloadedSize += data.size();
+    if (m_downloadedSize > updater::MaxPackageSize) {
+        LOG_UPDATER(INFO) << "CDefaultLibrary::saveDataFromReplyToFile :: File is oversized. Received size = "
+                          << m_downloadedSize << " bytes.";
+        m_fileOversized = true;
+        emit fileIsOversized();
+        return;
+    }
+
+    // After a failed write the file is incomplete: nothing more goes in, and
+    // the download is judged a file system error.
+    if (m_fileWriteFailed)
+        return;
+    const qint64 written = m_tempFile.write(data);
+    if (written != data.size()) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::saveDataFromReplyToFile :: Writing the temporary file failed: "
+                          << m_tempFile.errorString();
+        m_fileWriteFailed = true;
+    }
 }
 
 void CDefaultLibrary::logReplyStatusCode()
 {
+    if (m_reply.isNull())
+        return;
+    const QVariant statusCode = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (statusCode.isValid()) {
+        LOG_UPDATER(NOTICE) << "CDefaultLibrary::logReplyStatusCode :: reply status code=" << statusCode.toInt();
+    } else {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::logReplyStatusCode :: statusCode QVariant for reply is not valid!";
+    }
 }
 
 void CDefaultLibrary::checkContentLengthHeaderSize()
 {
+    if (m_reply.isNull())
+        return;
+    const qint64 size = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    if (size <= updater::MaxPackageSize) {
+        LOG_UPDATER(NOTICE) << "CDefaultLibrary::checkContentLengthHeaderSize :: File size = " << size;
+        return;
+    }
+    LOG_UPDATER(INFO) << "CDefaultLibrary::checkContentLengthHeaderSize :: File is oversized. File size = " << size
+                      << " bytes.";
+    m_fileOversized = true;
+    emit fileIsOversized();
 }

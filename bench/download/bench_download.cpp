@@ -1,0 +1,49 @@
+// updater-bench-download: downloads one URL with the module's download
+// engine (in process, as Update does) and prints size, time, throughput and
+// the process's peak resident memory.
+//
+// Usage: updater-bench-download URL [PROXY-HEX]
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+#include "controller/CDefaultLibrary.h"
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("updater-bench"));
+    QCoreApplication::setApplicationName(QStringLiteral("updater-bench-download"));
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() < 2) {
+        std::fprintf(stderr, "usage: updater-bench-download URL [PROXY-HEX]\n");
+        return 2;
+    }
+
+    CDefaultLibrary library;
+    library.m_downloadFileUrl = arguments.at(1).toUtf8();
+    if (!library.m_tempFile.open()) {
+        std::fprintf(stderr, "updater-bench-download: cannot open a temporary file\n");
+        return 1;
+    }
+    QElapsedTimer elapsed;
+    elapsed.start();
+    library.downloadFile(arguments.size() > 2 ? arguments.at(2).toLatin1() : QByteArray());
+    const qint64 nanoseconds = elapsed.nsecsElapsed();
+    library.m_tempFile.close();
+    const bool passed = library.handleDownloadErrors();
+    const qint64 size = library.m_tempFile.size();
+
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const double seconds = nanoseconds / 1e9;
+    // bytes seconds MiB/s peak-KiB result
+    std::printf("%lld %.6f %.2f %ld %s\n", static_cast<long long>(size), seconds,
+                seconds > 0 ? size / seconds / (1024.0 * 1024.0) : 0.0, usage.ru_maxrss,
+                passed ? "ok" : library.m_result.serialize().constData());
+    return passed ? 0 : 1;
+}

@@ -1,0 +1,45 @@
+#include "CWindow.h"
+
+#include <QTimer>
+
+#include "SignalEmitter.h"
+#include "WindowFocus.h"
+#include "module/OperationCancelledException.h"
+
+CWindow::CWindow(QWidget* parent)
+    : QDialog(parent)
+    , m_companion(nullptr)
+{
+    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+    m_companion.setAttribute(Qt::WA_DontShowOnScreen);
+    m_companion.show();
+}
+
+CWindow::~CWindow() = default;
+
+int CWindow::exec()
+{
+    SignalEmitter* emitter = SignalEmitter::instance();
+    emit emitter->hide();
+    QTimer::singleShot(0, this, SLOT(setWindowFocus()));
+    const int result = QDialog::exec();
+    if (result == 0)
+        throw OperationCancelledException();
+    emit emitter->show();
+    return result;
+}
+
+bool CWindow::validateInput()
+{
+    return true;
+}
+
+void CWindow::clickLeftBottomCorner()
+{
+    WindowFocus::clickLeftBottomCorner(this);
+}
+
+void CWindow::setWindowFocus()
+{
+    WindowFocus::clickLeftBottomCorner(this);
+}

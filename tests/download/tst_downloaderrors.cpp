@@ -1,0 +1,80 @@
+// Judgement of a finished download: which recorded state gives which result.
+
+#include <QtTest>
+
+#include "controller/CDefaultLibrary.h"
+#include "support/LogFile.h"
+
+class TestDownloadErrors : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void judgesRecordedState_data();
+    void judgesRecordedState();
+    void networkErrorSlotRecordsLastError();
+};
+
+void TestDownloadErrors::judgesRecordedState_data()
+{
+    QTest::addColumn<bool>("networkError");
+    QTest::addColumn<int>("errorNumber");
+    QTest::addColumn<bool>("oversized");
+    QTest::addColumn<QByteArray>("fileContent");
+    QTest::addColumn<QByteArray>("result"); // empty: the download passes, the result stays
+
+    // Without a reply there is no error text to add to the number.
+    const int networkProxy[] = {1, 2, 3, 4, 5, 6, 7, 99, 101, 102, 105, 199, 202};
+    const int connection[] = {0, 100, 200, 201, 203, 204, 299, 399, 401, 403, 499};
+    for (int error : networkProxy)
+        QTest::addRow("error %d", error) << true << error << false << QByteArray("x")
+                                         << "45|network/proxy error occured during downloading|["
+                                                + QByteArray::number(error) + "]";
+    for (int error : connection)
+        QTest::addRow("error %d", error) << true << error << false << QByteArray("x")
+                                         << "47|connection error occured during downloading|["
+                                                + QByteArray::number(error) + "]";
+
+    QTest::newRow("error beats oversize") << true << 203 << true << QByteArray()
+                                          << QByteArray("47|connection error occured during downloading|[203]");
+    QTest::newRow("oversize beats empty") << false << 0 << true << QByteArray()
+                                          << QByteArray("48|file is oversized|file is oversized, downloading was aborted");
+    QTest::newRow("empty") << false << 0 << false << QByteArray()
+                           << QByteArray("41|file system error|insufficient permission for file operations");
+    QTest::newRow("any content passes") << false << 0 << false << QByteArray("not a package") << QByteArray();
+}
+
+void TestDownloadErrors::judgesRecordedState()
+{
+    QFETCH(bool, networkError);
+    QFETCH(int, errorNumber);
+    QFETCH(bool, oversized);
+    QFETCH(QByteArray, fileContent);
+    QFETCH(QByteArray, result);
+
+    CDefaultLibrary library;
+    const QByteArray before = library.m_result.serialize();
+    QVERIFY(library.m_tempFile.open());
+    library.m_tempFile.write(fileContent);
+    library.m_tempFile.close();
+    library.m_networkError = networkError;
+    library.m_networkErrorCode = errorNumber;
+    library.m_fileOversized = oversized;
+
+    QCOMPARE(library.handleDownloadErrors(), result.isEmpty());
+    QCOMPARE(library.m_result.serialize(), result.isEmpty() ? before : result);
+}
+
+void TestDownloadErrors::networkErrorSlotRecordsLastError()
+{
+    CDefaultLibrary library;
+    LogFile log;
+    library.handleNetworkError(QNetworkReply::HostNotFoundError);
+    library.handleNetworkError(QNetworkReply::ContentNotFoundError);
+    QVERIFY(library.m_networkError);
+    QCOMPARE(library.m_networkErrorCode, 203);
+    QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::handleNetworkError :: Connection error occurred: [3][")));
+}
+
+QTEST_MAIN(TestDownloadErrors)
+#include "tst_downloaderrors.moc"

@@ -1,0 +1,108 @@
+#include "TestCertificate.h"
+
+#include <QFile>
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <memory>
+
+namespace {
+
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const { Free(p); }
+};
+
+using PKeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
+using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
+
+void bioFreeAll(BIO* bio)
+{
+    BIO_free_all(bio);
+}
+using BioPtr = std::unique_ptr<BIO, Deleter<BIO, bioFreeAll>>;
+
+QByteArray bioContents(BIO* bio)
+{
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio, &data);
+    return QByteArray(data, static_cast<int>(size));
+}
+
+} // namespace
+
+TestCertificate TestCertificate::generate(const QStringList& commonNames)
+{
+    TestCertificate result;
+    PKeyPtr key(EVP_RSA_gen(2048));
+    X509Ptr certificate(X509_new());
+    if (!key || !certificate)
+        return result;
+
+    X509_set_version(certificate.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1);
+    X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 365L * 24 * 3600);
+    X509_set_pubkey(certificate.get(), key.get());
+    X509_NAME* name = X509_get_subject_name(certificate.get());
+    for (const QString& commonName : commonNames) {
+        const QByteArray utf8 = commonName.toUtf8();
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(utf8.constData()),
+                                   utf8.size(), -1, 0);
+    }
+    X509_set_issuer_name(certificate.get(), name);
+    if (X509_sign(certificate.get(), key.get(), EVP_sha256()) <= 0)
+        return result;
+
+    BioPtr certificateBio(BIO_new(BIO_s_mem()));
+    BioPtr keyBio(BIO_new(BIO_s_mem()));
+    if (!certificateBio || !keyBio || PEM_write_bio_X509(certificateBio.get(), certificate.get()) != 1
+        || PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1)
+        return result;
+
+    result.m_certificatePem = bioContents(certificateBio.get());
+    result.m_privateKeyPem = bioContents(keyBio.get());
+    return result;
+}
+
+bool TestCertificate::isNull() const
+{
+    return m_certificatePem.isEmpty() || m_privateKeyPem.isEmpty();
+}
+
+QSslCertificate TestCertificate::certificate() const
+{
+    return QSslCertificate(m_certificatePem, QSsl::Pem);
+}
+
+QSslKey TestCertificate::privateKey() const
+{
+    return QSslKey(m_privateKeyPem, QSsl::Rsa, QSsl::Pem);
+}
+
+QByteArray TestCertificate::certificatePem() const
+{
+    return m_certificatePem;
+}
+
+QByteArray TestCertificate::privateKeyPem() const
+{
+    return m_privateKeyPem;
+}
+
+bool TestCertificate::writeTo(const QString& certificatePath, const QString& privateKeyPath) const
+{
+    QFile certificateFile(certificatePath);
+    QFile keyFile(privateKeyPath);
+    if (!certificateFile.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || certificateFile.write(m_certificatePem) != m_certificatePem.size())
+        return false;
+    if (!keyFile.open(QIODevice::WriteOnly | QIODevice::Truncate) || keyFile.write(m_privateKeyPem) != m_privateKeyPem.size())
+        return false;
+    keyFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+}

@@ -1,0 +1,194 @@
+// ShowConnectionWarning as a host calls it: the library loaded with QLibrary,
+// the real buttons of its dialogs clicked while the export runs.
+
+#include <QtTest>
+
+#include <QLibrary>
+#include <QSettings>
+#include <QLineEdit>
+#include <QThread>
+
+#include <updater/updater.h>
+
+#include "support/LogFile.h"
+#include "support/ModalDriver.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+// The library's log file. (LogFile's default would bring up this test's own
+// copy of the logger, which would write every line a second time.)
+QString libraryLog()
+{
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QCoreApplication::organizationName(),
+                             QCoreApplication::applicationName());
+    return QFileInfo(settings.fileName()).absolutePath()
+        + QStringLiteral("/tst_connection_warning_export/logs/updater.log");
+}
+
+void typeInto(QWidget* dialog, const char* name, const QString& text)
+{
+    QLineEdit* edit = dialog->findChild<QLineEdit*>(QLatin1String(name));
+    QVERIFY(edit);
+    edit->clear();
+    ModalDriver::typeText(edit, text);
+}
+
+} // namespace
+
+class TestConnectionWarningExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void okCancels_data();
+    void okCancels();
+    void proxySettingsComeBack_data();
+    void proxySettingsComeBack();
+    void offTheGuiThread_data();
+    void offTheGuiThread();
+
+private:
+    QByteArray call(const updater::Request& request, const updater::Context& context);
+
+    QLibrary m_library;
+    updater::WorkFunction m_show = nullptr;
+};
+
+void TestConnectionWarningExport::initTestCase()
+{
+    qunsetenv("http_proxy");
+    qunsetenv("all_proxy");
+    QCoreApplication::setOrganizationName(QStringLiteral("UpdaterTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_connection_warning_export"));
+    m_library.setFileName(TestPaths::libraryPath());
+    QVERIFY2(m_library.load(), qPrintable(m_library.errorString()));
+    const auto init = reinterpret_cast<updater::InitFunction>(m_library.resolve(updater::InitName));
+    m_show = reinterpret_cast<updater::WorkFunction>(m_library.resolve(updater::ShowConnectionWarningName));
+    QVERIFY(init && m_show);
+    QCOMPARE(init(), 1);
+}
+
+QByteArray TestConnectionWarningExport::call(const updater::Request& request, const updater::Context& context)
+{
+    return m_show(request, context);
+}
+
+void TestConnectionWarningExport::okCancels_data()
+{
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<bool>("inProxyDialog");
+    QTest::newRow("Ok, with code") << QByteArray("99") << false;
+    QTest::newRow("Ok, without code") << QByteArray() << false;
+    QTest::newRow("Cancel of the proxy dialog") << QByteArray("99") << true;
+}
+
+void TestConnectionWarningExport::okCancels()
+{
+    QFETCH(QByteArray, code);
+    QFETCH(bool, inProxyDialog);
+    updater::Request request;
+    if (!code.isNull())
+        request.insert("connectionErrorCode", code);
+    LogFile log(libraryLog());
+    QString title;
+    ModalDriver::onNextModal([&](QWidget* warning) {
+        title = warning->windowTitle();
+        if (!inProxyDialog) {
+            QVERIFY(ModalDriver::clickButton(warning, "okButton"));
+            return;
+        }
+        ModalDriver::onNextModal([&](QWidget* proxy) {
+            typeInto(proxy, "addressLineEdit", QStringLiteral("proxy"));
+            QVERIFY(ModalDriver::clickButton(proxy, "cancel"));
+        }, warning);
+        QVERIFY(ModalDriver::clickButton(warning, "proxySettingsButton"));
+    });
+    QCOMPARE(call(request, {{"languageId", QVariant("1")}}),
+             QByteArray("41|operation aborted|user clicked the cancel button"));
+    QCOMPARE(title, QStringLiteral("Connection error"));
+    QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::ShowConnectionWarning :: previusConnectionErrorCode=")
+                           + QString::fromLatin1(code)));
+    QVERIFY(log.hasNewLine(QStringLiteral("NOTICE  - CDefaultLibrary::ShowConnectionWarning :: Operation cancelled")));
+}
+
+void TestConnectionWarningExport::proxySettingsComeBack_data()
+{
+    QTest::addColumn<QString>("languageId");
+    QTest::addColumn<bool>("useAuth");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("proxyTitle");
+
+    QTest::newRow("address and port") << "1" << false << "proxy" << "8080" << "" << "" << "Proxy settings";
+    QTest::newRow("with authentication")
+        << "0" << true << "10.1.2.3" << "3128" << "jan" << QString::fromUtf8("zażółć gęślą") << "Ustawienia proxy";
+    QTest::newRow("credentials typed, box unchecked")
+        << "2" << false << "proxy.example" << "99999" << "user" << "pw" << "Proxy postavke";
+}
+
+void TestConnectionWarningExport::proxySettingsComeBack()
+{
+    QFETCH(QString, languageId);
+    QFETCH(bool, useAuth);
+    QFETCH(QString, address);
+    QFETCH(QString, port);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QString, proxyTitle);
+
+    QString seenTitle;
+    ModalDriver::onNextModal([&](QWidget* warning) {
+        ModalDriver::onNextModal([&](QWidget* proxy) {
+            seenTitle = proxy->windowTitle();
+            // The credentials are typed while the box is checked; it is then
+            // left as the row says.
+            QVERIFY(ModalDriver::clickButton(proxy, "usePassCheckbox"));
+            typeInto(proxy, "addressLineEdit", address);
+            typeInto(proxy, "portLineEdit", port);
+            typeInto(proxy, "userLineEdit", user);
+            typeInto(proxy, "passLineEdit", password);
+            if (!useAuth)
+                QVERIFY(ModalDriver::clickButton(proxy, "usePassCheckbox"));
+            QVERIFY(ModalDriver::clickButton(proxy, "ok"));
+        }, warning);
+        QVERIFY(ModalDriver::clickButton(warning, "proxySettingsButton"));
+    });
+    const QByteArray result = call({{"connectionErrorCode", "5"}}, {{"languageId", QVariant(languageId)}});
+    QVERIFY2(result.startsWith("46|proxy settings set|"), result.constData());
+    const QByteArray hex = result.mid(int(qstrlen("46|proxy settings set|")));
+    QCOMPARE(hex, hex.toLower());
+    QCOMPARE(QString::fromUtf8(QByteArray::fromHex(hex)), address + '|' + port + '|' + user + '|' + password);
+    QCOMPARE(seenTitle, proxyTitle);
+}
+
+void TestConnectionWarningExport::offTheGuiThread_data()
+{
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("code echoed") << QByteArray("E99") << QByteArray("45|network/proxy error occured during downloading|E99");
+    QTest::newRow("no code") << QByteArray() << QByteArray("45|network/proxy error occured during downloading|");
+}
+
+void TestConnectionWarningExport::offTheGuiThread()
+{
+    QFETCH(QByteArray, code);
+    QFETCH(QByteArray, expected);
+    updater::Request request;
+    if (!code.isNull())
+        request.insert("connectionErrorCode", code);
+    QByteArray result;
+    LogFile log(libraryLog());
+    QThread* thread = QThread::create([&]() { result = call(request, {{"languageId", QVariant("1")}}); });
+    thread->start();
+    QVERIFY(thread->wait(20000));
+    delete thread;
+    QCOMPARE(result, expected);
+    QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::ShowConnectionWarning :: Dialogs need the GUI thread")));
+}
+
+QTEST_MAIN(TestConnectionWarningExport)
+#include "tst_connection_warning_export.moc"

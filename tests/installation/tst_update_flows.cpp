@@ -12,8 +12,10 @@
 #include <QTemporaryDir>
 
 #include "InstallationTestTools.h"
+#include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
 #include "support/TestPaths.h"
+#include "support/TinyProxyProcess.h"
 #include "support/TreeSnapshot.h"
 #include "support/VerificationSupport.h"
 #include "support/ZipBuilder.h"
@@ -66,6 +68,8 @@ private slots:
     void cleanupTestCase();
 
     void updateFromDataInstalls();
+    void updateFromHttpsServerInstalls();
+    void updateThroughProxyInstalls();
     void refusedPackagesLeaveTheInstallation_data();
     void refusedPackagesLeaveTheInstallation();
     void dataSizeLimit_data();
@@ -84,6 +88,7 @@ private:
     QScopedPointer<QTemporaryDir> m_root;
     QScopedPointer<QTemporaryDir> m_packages;
     QByteArray m_package;
+    HttpsTestServer m_server;
 };
 
 void TestUpdateFlows::initTestCase()
@@ -100,10 +105,14 @@ void TestUpdateFlows::initTestCase()
     QVERIFY(writeFile(source + QStringLiteral("/plugins/deep/p.so"), incompressibleBytes(512 * 1024, 3)));
     m_package = packFolder(source);
     QVERIFY(!m_package.isEmpty());
+
+    QVERIFY(m_server.start());
+    m_server.setRoute(QStringLiteral("/app.ztx"), HttpsTestServer::file(m_package));
 }
 
 void TestUpdateFlows::cleanupTestCase()
 {
+    m_server.stop();
 }
 
 void TestUpdateFlows::init()
@@ -201,6 +210,29 @@ void TestUpdateFlows::updateFromDataInstalls()
     QVERIFY2(run.finished, qPrintable(run.errors));
     QCOMPARE(run.result, kInstalled);
     QCOMPARE(run.exitCode, 0);
+    checkInstalled();
+}
+
+void TestUpdateFlows::updateFromHttpsServerInstalls()
+{
+    prepareInstallation();
+    const HostRun run = runHost({QStringLiteral("update"), QStringLiteral("--url"), m_server.url(QStringLiteral("/app.ztx"))});
+    QVERIFY2(run.finished, qPrintable(run.errors));
+    QCOMPARE(run.result, kInstalled);
+    checkInstalled();
+}
+
+void TestUpdateFlows::updateThroughProxyInstalls()
+{
+    prepareInstallation();
+    TinyProxyProcess proxy;
+    QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
+    const QByteArray proxyText = "127.0.0.1|" + QByteArray::number(proxy.port()) + "||";
+    const HostRun run = runHost({QStringLiteral("update"), QStringLiteral("--url"), m_server.url(QStringLiteral("/app.ztx")),
+                                 QStringLiteral("--proxy"), QString::fromLatin1(proxyText.toHex())});
+    QVERIFY2(run.finished, qPrintable(run.errors));
+    QCOMPARE(run.result, kInstalled);
+    QVERIFY2(proxy.carriedConnectTo(m_server.port()), qPrintable(proxy.log()));
     checkInstalled();
 }
 

@@ -52,7 +52,10 @@ QString privateKey()
 // The log file of updater-host runs: <config>/<organization>/<application>/logs.
 QString hostLogPath()
 {
-    return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/UpdaterTests/tst_update_flows/logs/updater.log");
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/UpdaterTests/tst_update_flows/logs/updater.log");
 }
 
 } // namespace

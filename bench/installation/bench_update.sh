@@ -6,6 +6,7 @@
 # otherwise script on the same package from the same server:
 #   curl -k the archive and its signature, openssl dgst -sha256 -verify,
 #   unzip -o into the folder.
+# The project's HTTPS test server on 127.0.0.1 serves both.
 # Both into a fresh folder and over an existing installation of the same
 # files. Prints the median times of RUNS runs (default 5) and their ratio.
 set -euo pipefail
@@ -45,14 +46,12 @@ openssl dgst -sha256 -sign "$key" -out www/app.zip.sig www/app.zip
 openssl pkey -in "$key" -pubout -out public.pem 2>/dev/null
 echo "package: $(stat -c %s www/app.ztx) bytes, $(find src -type f | wc -l) files"
 
-openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server-key.pem -out server-cert.pem \
-    -days 1 2>/dev/null
-(cd www && exec openssl s_server -WWW -quiet -accept 127.0.0.1:0 -cert ../server-cert.pem \
-    -key ../server-key.pem > ../server.log 2>&1) &
+# The project's HTTPS test server serves both sides.
+"$build/bin/updater-test-https-server" --root www > server.log 2>&1 &
 server_pid=$!
 port=
 for _ in $(seq 100); do
-    port=$(sed -n 's/^ACCEPT 127\.0\.0\.1:\([0-9]*\)$/\1/p' server.log)
+    port=$(head -n 1 server.log | grep -E '^[0-9]+$' || true)
     [ -n "$port" ] && break
     sleep 0.05
 done
@@ -63,8 +62,8 @@ now() { date +%s.%N; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 updater_once() { # folder
-    "$build/bin/updater-host" --dir "$1" update --url "$url/app.ztx" > result.txt
-    grep -q '^0|file updated' result.txt
+    "$build/bin/updater-host" --dir "$1" update --url "$url/app.ztx" > result.txt 2>&1 || true
+    grep -q '^0|file updated' result.txt || { echo "Update failed: $(cat result.txt)" >&2; return 1; }
 }
 pipeline_once() { # folder
     curl -sk -o dl.zip "$url/app.zip"

@@ -1,0 +1,139 @@
+#include "FileListTools.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QVector>
+
+#include <algorithm>
+
+const char* const OldFileSuffix = ".old";
+
+QStringList toRelativePaths(const QDir& base, const QStringList& paths)
+{
+    const QString basePath = base.absolutePath();
+    QStringList relativePaths;
+    relativePaths.reserve(paths.size());
+    for (const QString& path : paths)
+        relativePaths.append(relativeToBase(basePath, path));
+    return relativePaths;
+}
+
+QString relativeToBase(const QString& basePath, const QString& path)
+{
+    if (path.startsWith(basePath, Qt::CaseSensitive))
+        return path.mid(basePath.size() + 1);
+    return path;
+}
+
+bool removeFiles(const QStringList& paths)
+{
+    bool allRemoved = true;
+    for (const QString& path : paths) {
+        if (!QFile::exists(path))
+            continue;
+        if (!QFile::remove(path))
+            allRemoved = false;
+    }
+    return allRemoved;
+}
+
+QStringList oldFileFilters()
+{
+    const QString pattern = QStringLiteral("*%1").arg(QLatin1String(OldFileSuffix));
+    return QStringList() << pattern << pattern.toUpper();
+}
+
+namespace {
+
+QVector<QRegularExpression> toRegularExpressions(const QStringList& nameFilters)
+{
+    QVector<QRegularExpression> expressions;
+    for (const QString& filter : nameFilters)
+        expressions.append(QRegularExpression(QRegularExpression::wildcardToRegularExpression(filter),
+                                              QRegularExpression::CaseInsensitiveOption));
+    return expressions;
+}
+
+bool matchesAny(const QString& name, const QVector<QRegularExpression>& expressions)
+{
+    for (const QRegularExpression& expression : expressions) {
+        if (expression.match(name).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+// One pass over a folder: its matching files, and its subfolders when asked.
+void scanDirectory(const QString& directory, const QVector<QRegularExpression>& expressions, QStringList* paths,
+                   QStringList* subdirectories)
+{
+    const QDir::Filters filters =
+        subdirectories ? QDir::Files | QDir::AllDirs | QDir::NoSymLinks | QDir::NoDotAndDotDot
+                       : QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot;
+    QDirIterator entries(directory, filters);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        const QFileInfo info = entries.fileInfo();
+        if (info.isDir())
+            subdirectories->append(path);
+        else if (matchesAny(info.fileName(), expressions))
+            paths->append(path);
+    }
+}
+
+// A folder's matching files first, then those of its subfolders, folder by
+// folder.
+void appendFilesRecursive(const QString& directory, const QVector<QRegularExpression>& expressions, QStringList* paths)
+{
+    QStringList subdirectories;
+    scanDirectory(directory, expressions, paths, &subdirectories);
+    for (const QString& subdirectory : subdirectories)
+        appendFilesRecursive(subdirectory, expressions, paths);
+}
+
+} // namespace
+
+QStringList findFilesInDirectory(const QDir& directory, const QStringList& nameFilters)
+{
+    QStringList paths;
+    scanDirectory(directory.absolutePath(), toRegularExpressions(nameFilters), &paths, nullptr);
+    return paths;
+}
+
+QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters)
+{
+    QStringList paths;
+    appendFilesRecursive(directory.absolutePath(), toRegularExpressions(nameFilters), &paths);
+    return paths;
+}
+
+QStringList missingParentDirectories(const QStringList& relativePaths)
+{
+    QSet<QString> seen;
+    QStringList missing;
+    for (const QString& path : relativePaths) {
+        QString parent = QFileInfo(path).path();
+        while (parent != QLatin1String(".") && !parent.isEmpty() && !seen.contains(parent)) {
+            seen.insert(parent);
+            const QFileInfo info(parent);
+            if (info.exists() || info.isSymLink())
+                break;
+            missing.append(parent);
+            parent = QFileInfo(parent).path();
+        }
+    }
+    // Deeper folders have longer names than the folders that hold them.
+    std::sort(missing.begin(), missing.end(),
+              [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    return missing;
+}
+
+void removeEmptyDirectories(const QStringList& directories)
+{
+    QDir current;
+    for (const QString& directory : directories)
+        current.rmdir(directory);
+}

@@ -1,0 +1,272 @@
+// Unpacking and the replacement transaction, driven in this process on real
+// files: the current directory is a fresh installation folder for each test.
+
+#include <QtTest>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "InstallationTestTools.h"
+#include "controller/CDefaultLibrary.h"
+#include "support/LogFile.h"
+#include "support/TreeSnapshot.h"
+#include "support/ZipBuilder.h"
+
+using namespace InstallationTestTools;
+
+namespace {
+const QStringList kUpdates = {QStringLiteral("UPDATES")};
+}
+
+class TestInstallation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void installsOverTheInstalledFiles();
+    void packageOfFoldersOnlySucceeds();
+    void linksInsideThePackageAreFollowed();
+    void emptyPackageFails();
+    void unreadablePackageFails();
+    void failedCopyRestoresEverything();
+    void refusedPackagesTouchNothing_data();
+    void refusedPackagesTouchNothing();
+
+private:
+    QString installPath() const { return m_root->path() + QStringLiteral("/install"); }
+    QString outsidePath() const { return m_root->path() + QStringLiteral("/outside"); }
+
+    QString m_previousDir;
+    QScopedPointer<QTemporaryDir> m_root;
+};
+
+void TestInstallation::initTestCase()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("UpdaterTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_installation"));
+    m_previousDir = QDir::currentPath();
+}
+
+void TestInstallation::init()
+{
+    m_root.reset(new QTemporaryDir);
+    QVERIFY(m_root->isValid());
+    QVERIFY(QDir().mkpath(installPath()));
+    QVERIFY(writeFile(outsidePath() + QStringLiteral("/secret"), "outside secret"));
+    QVERIFY(writeFile(outsidePath() + QStringLiteral("/z.old"), "reached only through a link"));
+    QVERIFY(QDir::setCurrent(installPath()));
+}
+
+void TestInstallation::cleanup()
+{
+    QDir::setCurrent(m_previousDir);
+    m_root.reset();
+}
+
+void TestInstallation::installsOverTheInstalledFiles()
+{
+    const QString dir = installPath();
+    QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "old app"));
+    QVERIFY(writeFile(dir + QStringLiteral("/data/a.ini"), "old ini"));
+    QVERIFY(writeFile(dir + QStringLiteral("/keep.txt"), "not in the package"));
+    QVERIFY(writeFile(dir + QStringLiteral("/stale.old"), "left by someone"));
+    QVERIFY(writeFile(dir + QStringLiteral("/sub/x.OLD"), "upper case"));
+    QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/123/left.old"), "left in an unpack folder"));
+    QVERIFY(writeFile(dir + QStringLiteral("/.hidden.old"), "hidden"));
+    QVERIFY(writeFile(dir + QStringLiteral("/.hiddendir/y.old"), "in a hidden folder"));
+    QVERIFY(QFile::link(outsidePath(), dir + QStringLiteral("/linked")));
+    QVERIFY(QFile::link(dir + QStringLiteral("/keep.txt"), dir + QStringLiteral("/link.old")));
+
+    const QByteArray package = ZipBuilder()
+                                   .file(QStringLiteral("app.bin"), "new app")
+                                   .directory(QStringLiteral("data"))
+                                   .file(QStringLiteral("data/a.ini"), "new ini")
+                                   .file(QStringLiteral("new/deep/b.txt"), "new file in new folders")
+                                   .directory(QStringLiteral("emptydir"))
+                                   .bytes();
+    LogFile log;
+    CDefaultLibrary library;
+    QVERIFY(installPackage(library, package));
+
+    const QStringList expected = {QStringLiteral(".hidden.old"), QStringLiteral(".hiddendir"),
+                                  QStringLiteral(".hiddendir/y.old"), QStringLiteral("UPDATES"),
+                                  QStringLiteral("UPDATES/123"), QStringLiteral("app.bin"),
+                                  QStringLiteral("data"), QStringLiteral("data/a.ini"),
+                                  QStringLiteral("keep.txt"), QStringLiteral("link.old"),
+                                  QStringLiteral("linked"), QStringLiteral("new"),
+                                  QStringLiteral("new/deep"), QStringLiteral("new/deep/b.txt"),
+                                  QStringLiteral("sub")};
+    QCOMPARE(TreeSnapshot::take(dir).names(), expected);
+    QCOMPARE(readFile(dir + QStringLiteral("/app.bin")), QByteArray("new app"));
+    QCOMPARE(readFile(dir + QStringLiteral("/data/a.ini")), QByteArray("new ini"));
+    QCOMPARE(readFile(dir + QStringLiteral("/new/deep/b.txt")), QByteArray("new file in new folders"));
+    QCOMPARE(readFile(dir + QStringLiteral("/keep.txt")), QByteArray("not in the package"));
+    for (const QString& installed : {QStringLiteral("app.bin"), QStringLiteral("data/a.ini"),
+                                     QStringLiteral("new/deep/b.txt")})
+        QCOMPARE(modeBits(dir + QLatin1Char('/') + installed), 0755);
+    // Reached only through a symbolic link: left alone.
+    QVERIFY(QFile::exists(outsidePath() + QStringLiteral("/z.old")));
+
+    // The replaced file was moved aside under the run's stamp, then deleted.
+    const QRegularExpression movedAside(QStringLiteral("oOldFileName=data/a\\.ini\\.(\\d+)\\.old"));
+    const QRegularExpressionMatch match = movedAside.match(log.newText());
+    QVERIFY2(match.hasMatch(), qPrintable(log.newText()));
+    QVERIFY(log.hasNewLine(QStringLiteral("oTimestampPath=") + dir + QStringLiteral("/UPDATES/")
+                           + match.captured(1)));
+    QVERIFY(log.hasNewLine(QStringLiteral("Temporary updates files in UPDATES directory removed")));
+    QVERIFY(log.hasNewLine(QStringLiteral("Found <5> old files")));
+}
+
+void TestInstallation::packageOfFoldersOnlySucceeds()
+{
+    QVERIFY(writeFile(installPath() + QStringLiteral("/app.bin"), "installed"));
+    const TreeSnapshot before = TreeSnapshot::take(installPath());
+    CDefaultLibrary library;
+    QVERIFY(installPackage(
+        library, ZipBuilder().directory(QStringLiteral("d1")).directory(QStringLiteral("d1/d2")).bytes()));
+    const TreeSnapshot after = TreeSnapshot::take(installPath(), kUpdates);
+    QVERIFY2(before == after, qPrintable(before.differences(after)));
+    QCOMPARE(updatesEntries(installPath()), QStringList());
+}
+
+void TestInstallation::linksInsideThePackageAreFollowed()
+{
+    const QByteArray package = ZipBuilder()
+                                   .file(QStringLiteral("real/a.txt"), "a")
+                                   .symlink(QStringLiteral("alias"), QStringLiteral("real"))
+                                   .file(QStringLiteral("alias/c.txt"), "c")
+                                   .symlink(QStringLiteral("lib/b.txt"), QStringLiteral("../real/a.txt"))
+                                   .bytes();
+    CDefaultLibrary library;
+    QVERIFY(installPackage(library, package));
+    const QString dir = installPath();
+    QCOMPARE(readFile(dir + QStringLiteral("/real/a.txt")), QByteArray("a"));
+    QCOMPARE(readFile(dir + QStringLiteral("/alias/c.txt")), QByteArray("c"));
+    QVERIFY(!QFileInfo(dir + QStringLiteral("/lib/b.txt")).isSymLink());
+    QCOMPARE(readFile(dir + QStringLiteral("/lib/b.txt")), QByteArray("a"));
+    QCOMPARE(updatesEntries(dir), QStringList());
+}
+
+void TestInstallation::emptyPackageFails()
+{
+    QVERIFY(writeFile(installPath() + QStringLiteral("/app.bin"), "installed"));
+    const TreeSnapshot before = TreeSnapshot::take(installPath());
+    LogFile log;
+    CDefaultLibrary library;
+    QVERIFY(!installPackage(library, ZipBuilder().bytes()));
+    const TreeSnapshot after = TreeSnapshot::take(installPath(), kUpdates);
+    QVERIFY2(before == after, qPrintable(before.differences(after)));
+    QCOMPARE(updatesEntries(installPath()), QStringList());
+    const QRegularExpression warning(QStringLiteral("No permissions to unzip to %1/UPDATES/\\d+!")
+                                         .arg(QRegularExpression::escape(installPath())));
+    QVERIFY2(warning.match(log.newText()).hasMatch(), qPrintable(log.newText()));
+}
+
+void TestInstallation::unreadablePackageFails()
+{
+    CDefaultLibrary library;
+    QVERIFY(!installPackage(library, QByteArray("this is not a zip archive")));
+    QCOMPARE(updatesEntries(installPath()), QStringList());
+}
+
+void TestInstallation::failedCopyRestoresEverything()
+{
+    const QString dir = installPath();
+    QVERIFY(writeFile(dir + QStringLiteral("/a.txt"), "old a"));
+    QVERIFY(writeFile(dir + QStringLiteral("/b.txt"), "old b"));
+    QVERIFY(writeFile(dir + QStringLiteral("/conf"), "a file where the package needs a folder"));
+    QVERIFY(writeFile(dir + QStringLiteral("/z.txt"), "old z"));
+    QVERIFY(QFile::setPermissions(dir + QStringLiteral("/b.txt"), QFile::ReadOwner | QFile::WriteOwner));
+    const TreeSnapshot before = TreeSnapshot::take(dir);
+
+    // Third of five fails: two copies made before it, one old file after it.
+    const QByteArray package = ZipBuilder()
+                                   .file(QStringLiteral("a.txt"), "new a")
+                                   .file(QStringLiteral("newdir/inner/n.txt"), "new n")
+                                   .file(QStringLiteral("conf/x.ini"), "cannot go anywhere")
+                                   .file(QStringLiteral("b.txt"), "new b")
+                                   .file(QStringLiteral("z.txt"), "new z")
+                                   .bytes();
+    LogFile log;
+    CDefaultLibrary library;
+    QVERIFY(!installPackage(library, package));
+    const TreeSnapshot after = TreeSnapshot::take(dir, kUpdates);
+    QVERIFY2(before == after, qPrintable(before.differences(after)));
+    QCOMPARE(updatesEntries(dir), QStringList());
+    QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::copyNewFiles :: Can't copy file to destination folder.")));
+    QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::revertOldFiles :: Old file reverted.")));
+}
+
+// Entries as "file|name" or "link|name|target"; "@OUT" stands for the folder
+// beside the installation folder, "@ROOT" for the folder holding both.
+void TestInstallation::refusedPackagesTouchNothing_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("installLink"); // a link "shared" in the installation folder, to this target
+
+    QTest::newRow("absolute name") << QStringList{QStringLiteral("file|@OUT/evil")} << QString();
+    QTest::newRow("climbs out") << QStringList{QStringLiteral("file|../../../outside/evil")} << QString();
+    QTest::newRow("climbs out after a folder")
+        << QStringList{QStringLiteral("file|a/../../../../outside/evil")} << QString();
+    QTest::newRow("dot-dot that comes back inside") << QStringList{QStringLiteral("file|a/../app.bin")} << QString();
+    QTest::newRow("entry below an absolute link")
+        << QStringList{QStringLiteral("link|l|@OUT"), QStringLiteral("file|l/evil")} << QString();
+    QTest::newRow("entry below a relative link")
+        << QStringList{QStringLiteral("link|d/l|../../../../outside"), QStringLiteral("file|d/l/evil")} << QString();
+    QTest::newRow("link to a file outside") << QStringList{QStringLiteral("link|copied|@OUT/secret")} << QString();
+    QTest::newRow("link that leaves through a later link")
+        << QStringList{QStringLiteral("link|l|x/x/x/../../../outside/secret"), QStringLiteral("link|x|.")}
+        << QString();
+    QTest::newRow("installation link leading outside") << QStringList{QStringLiteral("file|shared/evil")}
+                                                       << QStringLiteral("@OUT");
+    QTest::newRow("installation link leading nowhere") << QStringList{QStringLiteral("file|shared/evil")}
+                                                       << QStringLiteral("@ROOT/missing");
+}
+
+void TestInstallation::refusedPackagesTouchNothing()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, installLink);
+
+    ZipBuilder builder;
+    builder.file(QStringLiteral("app.bin"), "new app");
+    for (QString entry : entries) {
+        entry.replace(QStringLiteral("@OUT"), outsidePath()).replace(QStringLiteral("@ROOT"), m_root->path());
+        const QStringList parts = entry.split(QLatin1Char('|'));
+        if (parts.first() == QLatin1String("link"))
+            builder.symlink(parts.at(1), parts.at(2));
+        else
+            builder.file(parts.at(1), "evil");
+    }
+    const QByteArray package = builder.bytes();
+    installLink.replace(QStringLiteral("@OUT"), outsidePath()).replace(QStringLiteral("@ROOT"), m_root->path());
+
+    const QString dir = installPath();
+    QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "old app"));
+    QVERIFY(writeFile(dir + QStringLiteral("/sub/other.txt"), "other"));
+    if (!installLink.isEmpty())
+        QVERIFY(QFile::link(installLink, dir + QStringLiteral("/shared")));
+    const TreeSnapshot before = TreeSnapshot::take(dir);
+    const TreeSnapshot outsideBefore = TreeSnapshot::take(m_root->path(), {QStringLiteral("install")});
+
+    LogFile log;
+    CDefaultLibrary library;
+    QVERIFY(!installPackage(library, package));
+
+    const TreeSnapshot after = TreeSnapshot::take(dir, kUpdates);
+    QVERIFY2(before == after, qPrintable(before.differences(after)));
+    const TreeSnapshot outsideAfter = TreeSnapshot::take(m_root->path(), {QStringLiteral("install")});
+    QVERIFY2(outsideBefore == outsideAfter, qPrintable(outsideBefore.differences(outsideAfter)));
+    QCOMPARE(updatesEntries(dir), QStringList());
+    QVERIFY2(log.hasNewLine(QStringLiteral("CDefaultLibrary::replaceFileByUpdateType :: Package entry refused: ")),
+             qPrintable(log.newText()));
+}
+
+QTEST_GUILESS_MAIN(TestInstallation)
+#include "tst_installation.moc"

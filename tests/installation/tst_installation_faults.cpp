@@ -1,0 +1,229 @@
+// Faults of the file system during an installation: no permission to write
+// or to move a file aside (in a child process without root's powers), and a
+// full disk (a small real filesystem). Each must leave the installation
+// folder exactly as it was.
+
+#include <QtTest>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "InstallationTestTools.h"
+#include "controller/CDefaultLibrary.h"
+#include "support/LogFile.h"
+#include "support/TestPaths.h"
+#include "support/TreeSnapshot.h"
+#include "support/UnprivilegedProcess.h"
+#include "support/ZipBuilder.h"
+
+#include <unistd.h>
+
+using namespace InstallationTestTools;
+
+namespace {
+
+const QStringList kUpdates = {QStringLiteral("UPDATES")};
+
+// A tmpfs of the given size mounted on a folder for the life of the object.
+class SmallFilesystem
+{
+public:
+    SmallFilesystem(const QString& mountPoint, const QString& size)
+        : m_mountPoint(mountPoint)
+    {
+        QProcess mount;
+        mount.setProcessChannelMode(QProcess::MergedChannels);
+        mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                              QStringLiteral("size=%1,mode=0755").arg(size), QStringLiteral("tmpfs"),
+                                              mountPoint});
+        m_mounted = mount.waitForFinished(10000) && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+        m_error = QString::fromLocal8Bit(mount.readAll());
+    }
+    ~SmallFilesystem()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), {m_mountPoint});
+    }
+    bool mounted() const { return m_mounted; }
+    QString error() const { return m_error; }
+
+private:
+    QString m_mountPoint;
+    bool m_mounted = false;
+    QString m_error;
+};
+
+QString childProgram()
+{
+    return TestPaths::binaryDir() + QStringLiteral("/bin/installation-test-child");
+}
+
+} // namespace
+
+class TestInstallationFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void unwritableFolderCannotBeUnpackedInto();
+    void fileThatCannotBeMovedAsideStopsEverything();
+    void fullDisk_data();
+    void fullDisk();
+
+private:
+    // Runs the child as nobody, with a home of its own.
+    UnprivilegedRun runChild(const QString& folder, const QByteArray& package);
+
+    QString m_previousDir;
+    QScopedPointer<QTemporaryDir> m_root;
+};
+
+void TestInstallationFaults::initTestCase()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("UpdaterTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_installation_faults"));
+    m_previousDir = QDir::currentPath();
+    QVERIFY2(QFileInfo(childProgram()).isExecutable(), qPrintable(childProgram()));
+}
+
+void TestInstallationFaults::init()
+{
+    m_root.reset(new QTemporaryDir);
+    QVERIFY(m_root->isValid());
+    // The child, as nobody, must be able to reach what lies below.
+    QVERIFY(QFile::setPermissions(m_root->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                      | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                                      | QFile::ExeOther));
+}
+
+void TestInstallationFaults::cleanup()
+{
+    QDir::setCurrent(m_previousDir);
+    m_root.reset();
+}
+
+UnprivilegedRun TestInstallationFaults::runChild(const QString& folder, const QByteArray& package)
+{
+    const QString packagePath = m_root->path() + QStringLiteral("/package.zip");
+    writeFile(packagePath, package);
+    const QString home = m_root->path() + QStringLiteral("/child-home");
+    QDir().mkpath(home);
+    UnprivilegedProcess::giveToNobody(home);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    return UnprivilegedProcess::run(childProgram(), {folder, packagePath}, environment);
+}
+
+void TestInstallationFaults::unwritableFolderCannotBeUnpackedInto()
+{
+    const QString dir = m_root->path() + QStringLiteral("/install");
+    QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "old app"));
+    QVERIFY(writeFile(dir + QStringLiteral("/data/a.ini"), "old ini"));
+    const TreeSnapshot before = TreeSnapshot::take(dir);
+
+    const UnprivilegedRun child = runChild(
+        dir, ZipBuilder().file(QStringLiteral("app.bin"), "new").file(QStringLiteral("b.txt"), "new").bytes());
+    QVERIFY2(child.finished, qPrintable(child.output));
+    QCOMPARE(child.exitCode, 1);
+    QVERIFY2(child.output.startsWith(QStringLiteral("41|file system error|insufficient permission for file operations\n")),
+             qPrintable(child.output));
+    const QRegularExpression warning(QStringLiteral("WARN .*CDefaultLibrary::replaceFileByUpdateType :: No permissions to "
+                                                    "unzip to %1/UPDATES/\\d+!")
+                                         .arg(QRegularExpression::escape(dir)));
+    QVERIFY2(warning.match(child.output).hasMatch(), qPrintable(child.output));
+    const TreeSnapshot after = TreeSnapshot::take(dir);
+    QVERIFY2(before == after, qPrintable(before.differences(after)));
+}
+
+void TestInstallationFaults::fileThatCannotBeMovedAsideStopsEverything()
+{
+    const QString dir = m_root->path() + QStringLiteral("/install");
+    QVERIFY(writeFile(dir + QStringLiteral("/a.txt"), "old a"));
+    QVERIFY(writeFile(dir + QStringLiteral("/locked/b.txt"), "old b"));
+    QVERIFY(writeFile(dir + QStringLiteral("/c.txt"), "old c"));
+    // The child may write in the installation folder but not in "locked".
+    QVERIFY(UnprivilegedProcess::giveToNobody(dir));
+    const TreeSnapshot before = TreeSnapshot::take(dir);
+
+    const QByteArray package = ZipBuilder()
+                                   .file(QStringLiteral("a.txt"), "new a")
+                                   .file(QStringLiteral("new/d.txt"), "new d")
+                                   .file(QStringLiteral("locked/b.txt"), "new b")
+                                   .file(QStringLiteral("c.txt"), "new c")
+                                   .bytes();
+    const UnprivilegedRun child = runChild(dir, package);
+    QVERIFY2(child.finished, qPrintable(child.output));
+    QCOMPARE(child.exitCode, 1);
+    QVERIFY2(child.output.contains(
+                 QStringLiteral("CDefaultLibrary::addOldSuffixToFilesName :: Old destination file can't be renamed.")),
+             qPrintable(child.output));
+    QVERIFY(child.output.contains(QStringLiteral("CDefaultLibrary::revertOldFiles :: Old file reverted.")));
+    QVERIFY(!child.output.contains(QStringLiteral("CDefaultLibrary::copyNewFiles")));
+    // c.txt comes after the failure and was never touched.
+    QVERIFY(!child.output.contains(QStringLiteral("addOldSuffixToFilesName :: oOldFileName=c.txt")));
+    const TreeSnapshot after = TreeSnapshot::take(dir, kUpdates);
+    QVERIFY2(before == after, qPrintable(before.differences(after)));
+    QCOMPARE(updatesEntries(dir), QStringList());
+}
+
+void TestInstallationFaults::fullDisk_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<int>("bigFileSize");
+    QTest::addColumn<QString>("failure");
+
+    // 1.5 MiB does not even unpack into 1 MiB.
+    QTest::newRow("while unpacking") << QStringLiteral("1m") << 1536 * 1024
+                                     << QStringLiteral("No permissions to unzip to");
+    // 1.2 MiB unpacks into 2 MiB, but a second copy does not fit beside it.
+    QTest::newRow("while copying") << QStringLiteral("2m") << 1228 * 1024
+                                   << QStringLiteral("Can't copy file to destination folder.");
+}
+
+void TestInstallationFaults::fullDisk()
+{
+    QFETCH(QString, size);
+    QFETCH(int, bigFileSize);
+    QFETCH(QString, failure);
+    if (geteuid() != 0)
+        QSKIP("mounting a small filesystem needs root");
+
+    const QString dir = m_root->path() + QStringLiteral("/install");
+    QVERIFY(QDir().mkpath(dir));
+    SmallFilesystem filesystem(dir, size);
+    QVERIFY2(filesystem.mounted(), qPrintable(filesystem.error()));
+    QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "old app"));
+    QVERIFY(writeFile(dir + QStringLiteral("/big.bin"), incompressibleBytes(64 * 1024, 7)));
+    const TreeSnapshot before = TreeSnapshot::take(dir);
+
+    const QByteArray package = ZipBuilder()
+                                   .stored()
+                                   .file(QStringLiteral("app.bin"), "new app")
+                                   .file(QStringLiteral("first/new.txt"), "new")
+                                   .file(QStringLiteral("big.bin"), incompressibleBytes(bigFileSize, 8))
+                                   .bytes();
+    QVERIFY(QDir::setCurrent(dir));
+    LogFile log;
+    bool installed = true;
+    {
+        CDefaultLibrary library;
+        installed = installPackage(library, package);
+    }
+    QVERIFY(QDir::setCurrent(m_previousDir));
+    QVERIFY(!installed);
+    QVERIFY2(log.hasNewLine(failure), qPrintable(log.newText()));
+    const TreeSnapshot after = TreeSnapshot::take(dir, kUpdates);
+    QVERIFY2(before == after, qPrintable(before.differences(after)));
+    QCOMPARE(updatesEntries(dir), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestInstallationFaults)
+#include "tst_installation_faults.moc"

@@ -62,7 +62,10 @@ step "1/7 Installing what is missing"
 scripts/install-deps.sh
 
 step "1/7 Building the module and its tools (build dir: $build_dir)"
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+mkdir -p "$build_dir"
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build_dir/demo-configure.log" 2>&1 ||
+    fail "configuring failed (see $build_dir/demo-configure.log)"
+info "(this build carries the project's test key; the publisher's build follows in step 2)"
 build_quietly "$build_dir" --target updater updater-host ztx updater-test-https-server || fail "build failed"
 ztx="$build_dir/bin/ztx"
 host="$build_dir/bin/updater-host"
@@ -76,8 +79,9 @@ step "2/7 Publisher: a new RSA-2048 key pair, and the module built with its publ
 cmake -S . -B "$demo_build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_BUILD_TESTS=OFF \
     -DUPDATER_BUILD_BENCH=OFF -DUPDATER_PUBLIC_KEY="$work/keys/public.pem" >"$work/configure.log" 2>&1 ||
     fail "configuring with the new key failed (see $work/configure.log)"
-build_quietly "$demo_build_dir" --target updater || fail "building the module with the new key failed"
+build_quietly "$demo_build_dir" --target updater ztx || fail "building the module with the new key failed"
 library="$root/$demo_build_dir/lib/libupdater.so"
+ztx="$demo_build_dir/bin/ztx"
 info "module: $library"
 
 step "3/7 An installation of the sample application, version 1"
@@ -114,6 +118,8 @@ url="https://127.0.0.1:$port/sample-2.ztx"
 info "serving $url (self-signed certificate; the package signature is what is trusted)"
 
 step "5/7 updater-host runs Update in the installation folder"
+log="${XDG_CONFIG_HOME:-$HOME/.config}/demo/sample/logs/updater.log"
+rm -f "$log"
 info "$host --library $library --dir $app update --url $url"
 set +e
 result=$("$host" --library "$library" --dir "$app" --app-name sample --org-name demo update --url "$url" 2>/dev/null)
@@ -136,6 +142,10 @@ join -a1 -a2 -e '-' -o 0,1.2,2.2 "$work/before.txt" "$work/after.txt" | while re
         info "unchanged $path"
     fi
 done
+if [ -f "$log" ]; then
+    moved=$(grep -c 'addOldSuffixToFilesName :: Old destination file renamed.' "$log" || true)
+    info "the module's log ($log) shows $moved replaced files moved aside as <path>.<run stamp>.old"
+fi
 old_files=$(find "$app" -name '*.old' -o -name '*.OLD' | wc -l)
 info "files moved aside during the installation (*.old) left: $old_files"
 info "UPDATES holds: $(ls -A "$app/UPDATES" | wc -l) entries"
@@ -165,7 +175,5 @@ snapshot "$app" >"$work/after-tampered.txt"
 cmp -s "$work/before-tampered.txt" "$work/after-tampered.txt" || fail "the installation changed"
 info "the installation folder is exactly as it was"
 
-log="$HOME/.config/demo/sample/logs/updater.log"
-[ -f "$log" ] && info "the module's log: $log"
 
 printf '\nDEMO SUCCEEDED\n'

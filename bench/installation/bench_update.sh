@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# bench_update.sh [BUILD_DIR] [RUNS]
+# bench_update.sh [BUILD_DIR] [RUNS]      (FILES=N: files in the package, BYTES=N: their total size)
 #
-# An Update of a 10 MiB package of 1,000 files over loopback HTTPS, through
+# An Update of a 10 MiB package of 1,000 files (or FILES) over loopback HTTPS, through
 # updater-host and the built library, beside the pipeline a person would
 # otherwise script on the same package from the same server:
 #   curl -k the archive and its signature, openssl dgst -sha256 -verify,
@@ -29,10 +29,13 @@ cd "$work"
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p src www "$HOME"
 
-# 1,000 files of 10,000 incompressible bytes in 10 folders.
-head -c 10000000 /dev/urandom > blob
+# FILES (default 1,000) files of incompressible bytes, BYTES (default
+# 10,000,000) in all, in 10 folders.
+files=${FILES:-1000}
+bytes=${BYTES:-10000000}
+head -c "$bytes" /dev/urandom > blob
 for folder in $(seq 0 9); do mkdir -p "src/folder$folder"; done
-split -b 10000 -a 3 -d blob part.
+split -b $((bytes / files)) -a 6 -d blob part.
 i=0
 for part in part.*; do
     mv "$part" "src/folder$((i % 10))/file$i.dll"

@@ -7,6 +7,7 @@
 #include <QSslCertificate>
 
 #include "controller/CDefaultLibrary.h"
+#include "support/DownloadRun.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
 
@@ -63,34 +64,6 @@ QByteArray bodyOfSize(qint64 size)
         body[i] = static_cast<char>(state >> 24);
     }
     return body;
-}
-
-struct Outcome {
-    QByteArray fileBytes;
-    bool passed = false;
-    int code = -1;
-    QString details;
-    int networkErrorCode = 0;
-};
-
-// One download as the Update flow runs it: open, download, close, judge.
-Outcome download(const QString& url, const QByteArray& proxySettings = QByteArray())
-{
-    Outcome outcome;
-    CDefaultLibrary library;
-    library.m_downloadFileUrl = url.toUtf8();
-    if (!library.m_tempFile.open())
-        return outcome;
-    library.downloadFile(proxySettings);
-    library.m_tempFile.close();
-    QFile file(library.m_tempFile.fileName());
-    if (file.open(QIODevice::ReadOnly))
-        outcome.fileBytes = file.readAll();
-    outcome.passed = library.handleDownloadErrors();
-    outcome.code = library.m_result.code();
-    outcome.details = library.m_result.details();
-    outcome.networkErrorCode = library.m_networkErrorCode;
-    return outcome;
 }
 
 int countLines(const QStringList& lines, const QString& text)
@@ -184,7 +157,7 @@ void TestDownload::outcomes()
     const QString path = QStringLiteral("/outcomes/%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'));
     m_server.setRoute(path, route);
     LogFile log;
-    const Outcome outcome = download(m_server.url(path));
+    const DownloadOutcome outcome = runDownload(m_server.url(path));
 
     QVERIFY2(log.hasNewLine(expectedLogLine), qPrintable(log.newText().right(3000)));
     if (expectedCode == 0) {
@@ -212,7 +185,7 @@ void TestDownload::closedPortIsNetworkError()
     const quint16 port = HttpsTestServer::closedPort();
     QVERIFY(port != 0);
     LogFile log;
-    const Outcome outcome = download(QStringLiteral("https://127.0.0.1:%1/file").arg(port));
+    const DownloadOutcome outcome = runDownload(QStringLiteral("https://127.0.0.1:%1/file").arg(port));
     QCOMPARE(outcome.code, 45);
     QVERIFY2(outcome.details.startsWith(QLatin1String("[1] ")), qPrintable(outcome.details));
     QVERIFY(outcome.fileBytes.isEmpty());
@@ -226,7 +199,7 @@ void TestDownload::silentServerTimesOut()
     LogFile log;
     QElapsedTimer elapsed;
     elapsed.start();
-    const Outcome outcome = download(m_server.url(QStringLiteral("/silent")));
+    const DownloadOutcome outcome = runDownload(m_server.url(QStringLiteral("/silent")));
     qInfo("time-out after %lld ms", elapsed.elapsed());
     QCOMPARE(outcome.networkErrorCode, 4);
     QCOMPARE(outcome.code, 45);
@@ -243,7 +216,7 @@ void TestDownload::slowServerDoesNotTimeOut()
     const QByteArray body = bodyOfSize(3000);
     m_server.setRoute(QStringLiteral("/drip"), HttpsTestServer::drip(body, 1000, 9000, false));
     LogFile log;
-    const Outcome outcome = download(m_server.url(QStringLiteral("/drip")));
+    const DownloadOutcome outcome = runDownload(m_server.url(QStringLiteral("/drip")));
     QVERIFY2(outcome.passed, qPrintable(outcome.details));
     QVERIFY(outcome.fileBytes == body);
     QVERIFY(countLines(log.newLines(), QStringLiteral("Restarting QTimer")) >= 3);
@@ -254,7 +227,7 @@ void TestDownload::pipeInErrorTextIsReplacedInDetails()
 {
     m_server.setRoute(QStringLiteral("/pipe"), HttpsTestServer::notFound("Not|Found|Here"));
     LogFile log;
-    const Outcome outcome = download(m_server.url(QStringLiteral("/pipe")));
+    const DownloadOutcome outcome = runDownload(m_server.url(QStringLiteral("/pipe")));
     QCOMPARE(outcome.code, 47);
     QVERIFY2(outcome.details.startsWith(QLatin1String("[203] ")), qPrintable(outcome.details));
     QVERIFY2(outcome.details.contains(QLatin1String("Not<PIPE>Found<PIPE>Here")), qPrintable(outcome.details));
@@ -269,7 +242,7 @@ void TestDownload::selfSignedCertificateIsLoggedPerError()
     const QByteArray body = bodyOfSize(5000);
     m_server.setRoute(QStringLiteral("/signed"), HttpsTestServer::file(body));
     LogFile log;
-    const Outcome outcome = download(m_server.url(QStringLiteral("/signed")));
+    const DownloadOutcome outcome = runDownload(m_server.url(QStringLiteral("/signed")));
     QVERIFY(outcome.passed);
     QVERIFY(outcome.fileBytes == body);
 
@@ -334,7 +307,7 @@ void TestDownload::fullDiskIsFileSystemError()
     SmallTemporaryFolder folder;
     QVERIFY2(folder.isMounted(), "mounting a tmpfs needs root");
     LogFile log;
-    const Outcome outcome = download(m_server.url(path));
+    const DownloadOutcome outcome = runDownload(m_server.url(path));
     QCOMPARE(outcome.code, 41);
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::handleDownloadErrors :: Downloaded file could not be written.")));
 }

@@ -9,6 +9,7 @@
 
 #include "controller/CDefaultLibrary.h"
 #include "download/ProxySettings.h"
+#include "support/DownloadRun.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
 #include "support/TinyProxyProcess.h"
@@ -23,31 +24,6 @@ const QStringList kPasswords = {QStringLiteral("t0ps3cret-Proxy"), QStringLitera
 QByteArray transportForm(const QString& host, quint16 port, const QString& user, const QString& password)
 {
     return (host.toUtf8() + '|' + QByteArray::number(port) + '|' + user.toUtf8() + '|' + password.toUtf8()).toHex();
-}
-
-struct Outcome {
-    bool passed = false;
-    int code = -1;
-    QString details;
-    QByteArray fileBytes;
-};
-
-Outcome download(const QString& url, const QByteArray& proxySettings)
-{
-    Outcome outcome;
-    CDefaultLibrary library;
-    library.m_downloadFileUrl = url.toUtf8();
-    if (!library.m_tempFile.open())
-        return outcome;
-    library.downloadFile(proxySettings);
-    library.m_tempFile.close();
-    QFile file(library.m_tempFile.fileName());
-    if (file.open(QIODevice::ReadOnly))
-        outcome.fileBytes = file.readAll();
-    outcome.passed = library.handleDownloadErrors();
-    outcome.code = library.m_result.code();
-    outcome.details = library.m_result.details();
-    return outcome;
 }
 
 } // namespace
@@ -242,7 +218,7 @@ void TestProxy::downloadsThroughProxy()
 
     TinyProxyProcess proxy;
     QVERIFY2(proxy.start(user, password), qPrintable(proxy.errorString()));
-    const Outcome outcome = download(m_server.url(QStringLiteral("/package")),
+    const DownloadOutcome outcome = runDownload(m_server.url(QStringLiteral("/package")),
                                      transportForm(QStringLiteral("127.0.0.1"), proxy.port(), user, password));
     QVERIFY2(outcome.passed, qPrintable(outcome.details));
     QVERIFY(outcome.fileBytes == m_body);
@@ -254,7 +230,7 @@ void TestProxy::wrongProxyPasswordIsNetworkError()
 {
     TinyProxyProcess proxy;
     QVERIFY2(proxy.start(QStringLiteral("tester"), kPasswords.at(0)), qPrintable(proxy.errorString()));
-    const Outcome outcome = download(m_server.url(QStringLiteral("/package")),
+    const DownloadOutcome outcome = runDownload(m_server.url(QStringLiteral("/package")),
                                      transportForm(QStringLiteral("127.0.0.1"), proxy.port(), QStringLiteral("tester"),
                                                    kPasswords.at(1)));
     QCOMPARE(outcome.code, 45);
@@ -269,7 +245,7 @@ void TestProxy::closedProxyPortIsNetworkError()
     const quint16 port = HttpsTestServer::closedPort();
     QVERIFY(port != 0);
     for (const QString& password : {kPasswords.at(4), kPasswords.at(2), kPasswords.at(3)}) {
-        const Outcome outcome = download(m_server.url(QStringLiteral("/package")),
+        const DownloadOutcome outcome = runDownload(m_server.url(QStringLiteral("/package")),
                                          transportForm(QStringLiteral("127.0.0.1"), port, QStringLiteral("u"), password));
         QCOMPARE(outcome.code, 45);
         QVERIFY(outcome.fileBytes.isEmpty());

@@ -23,14 +23,8 @@ fail() {
     exit 1
 }
 
-server_pid=
-cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-}
-trap cleanup EXIT
+. scripts/lib/https-server.sh
+trap stop_https_server EXIT
 trap 'fail "interrupted"' INT TERM
 
 # Prints cmake's progress compactly: one line per tenth of the build.
@@ -106,14 +100,9 @@ printf 'first plugin of version 2\n' >"$v2/plugins/export.plugin"
 mkdir -p "$work/www"
 "$ztx" pack "$v2" --key "$work/keys/private.pem" -o "$work/www/sample-2.ztx" | sed 's/^/    /'
 "$ztx" verify "$work/www/sample-2.ztx" --key "$work/keys/public.pem" | sed 's/^/    /'
-"$server" --root "$work/www" --port 0 >"$work/server.out" 2>"$work/server.err" &
-server_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/server.out" ] && break
-    sleep 0.1
-done
-port=$(head -n 1 "$work/server.out")
-[[ $port =~ ^[0-9]+$ ]] || fail "the HTTPS server did not start (see $work/server.err)"
+start_https_server "$server" "$work/www" "$work/server" ||
+    fail "the HTTPS server did not start (see $work/server.err)"
+port=$https_server_port
 url="https://127.0.0.1:$port/sample-2.ztx"
 info "serving $url (self-signed certificate; the package signature is what is trusted)"
 

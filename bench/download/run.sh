@@ -14,13 +14,10 @@ for program in updater-bench-download updater-test-https-server; do
     [ -x "$bin/$program" ] || { echo "run.sh: build $bin/$program first" >&2; exit 2; }
 done
 
+. scripts/lib/https-server.sh
 work=$(mktemp -d)
-server_pid=
 cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
+    stop_https_server
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,14 +26,9 @@ mkdir -p "$work/root" "$work/home"
 head -c 102400 /dev/urandom >"$work/root/100KiB.bin"
 head -c 10485760 /dev/urandom >"$work/root/10MiB.bin"
 
-"$bin/updater-test-https-server" --root "$work/root" >"$work/port" &
-server_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/port" ] && break
-    sleep 0.05
-done
-port=$(head -n 1 "$work/port")
-[ -n "$port" ] || { echo "run.sh: the server did not start" >&2; exit 1; }
+start_https_server "$bin/updater-test-https-server" "$work/root" "$work/server" ||
+    { echo "run.sh: the server did not start" >&2; cat "$work/server.err" >&2; exit 1; }
+port=$https_server_port
 
 # best throughput (MiB/s) and highest peak memory (KiB) over the runs
 measure_module() {

@@ -15,13 +15,10 @@ build=$(cd "${1:-build}" && pwd)
 runs=${2:-5}
 key=$PWD/tests/keys/test-private.pem
 
+. scripts/lib/https-server.sh
 work=$(mktemp -d /tmp/bench_update.XXXXXX)
-server_pid=
 cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
+    stop_https_server
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -50,16 +47,9 @@ openssl pkey -in "$key" -pubout -out public.pem 2>/dev/null
 echo "package: $(stat -c %s www/app.ztx) bytes, $(find src -type f | wc -l) files"
 
 # The project's HTTPS test server serves both sides.
-"$build/bin/updater-test-https-server" --root www > server.log 2>&1 &
-server_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(head -n 1 server.log | grep -E '^[0-9]+$' || true)
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "server did not start"; cat server.log; exit 1; }
-url=https://127.0.0.1:$port
+start_https_server "$build/bin/updater-test-https-server" www server ||
+    { echo "server did not start"; cat server.err; exit 1; }
+url=https://127.0.0.1:$https_server_port
 
 now() { date +%s.%N; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

@@ -111,6 +111,11 @@ private:
             if (!m_file.isOpen())
                 m_body = route.body;
             sendHeaders(route.withContentLength, m_file.isOpen() ? m_file.size() : m_body.size());
+            // With a length the client knows where the body ends and closes
+            // itself. Closing first can reset the connection while the last
+            // bytes are still on their way through a proxy, which then drops
+            // them.
+            m_closeWhenSent = !route.withContentLength;
             pump();
             return;
         }

@@ -39,6 +39,6 @@ add_custom_command(
     COMMENT "Checking the verification key ${updater_key}"
     VERBATIM)
 add_custom_target(updater_key_blocks DEPENDS "${updater_key_source}")
-add_dependencies(updater_core updater_key_blocks)
+add_dependencies(updater_core_objects updater_key_blocks)
 set_source_files_properties("${updater_key_source}" PROPERTIES GENERATED TRUE)
-target_sources(updater_core PRIVATE "${updater_key_source}")
+target_sources(updater_core_objects PRIVATE "${updater_key_source}")

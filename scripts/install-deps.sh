@@ -9,6 +9,8 @@ packages=(
     qtbase5-dev qttools5-dev qttools5-dev-tools qttranslations5-l10n
     libquazip1-qt5-dev liblog4cpp5-dev libssl-dev
     libx11-dev libxtst-dev
+    # syntax check of the Windows platform files (scripts/check-windows.sh)
+    g++-mingw-w64-x86-64-posix
     # tests, fuzzing and sanitizers
     clang libclang-rt-14-dev
     tinyproxy xvfb xauth x11-utils openssl curl unzip zip

@@ -1,5 +1,7 @@
 #include "CDefaultLibrary.h"
 
+#include "installation/UpdatesFolder.h"
+
 #include "module/DllResultSingle.h"
 #include "module/ResultTexts.h"
 

@@ -16,9 +16,12 @@
 #include <QTemporaryFile>
 #include <QVariant>
 
+#include <memory>
+
 #include "module/DllResultBasic.h"
 
 class CProxySettings;
+class UpdatesFolder;
 
 // The controller behind one exported work call: it holds the whole state of
 // one update (temporary file, network objects, download flags, URL and the
@@ -53,6 +56,9 @@ public:
     // Common tail of the installing flows.
     bool finalizeUpdate();
     bool finalzieDownload();
+    // Installs the verified package held in m_tempFile (closed) into the
+    // current directory and clears away the old files; true when installed.
+    bool installPackage();
 
     // Download.
     void downloadFile(QByteArray proxySettingsData);
@@ -75,6 +81,16 @@ public:
     bool revertOldFiles(QStringList relativePaths, QString runStamp);
     void tryRemoveAllOldFiles();
     QStringList createListOfOldFilesInDirectoryRecursive(QDir directory);
+
+    // Crash safety of the installation: one installation at a time per
+    // installation folder, and the roll-back of installations that were
+    // interrupted (process killed, power cut) before their commit point.
+    void recoverInterruptedInstallations();
+    bool lockInstallationFolder();
+    void rollBackInterruptedInstallations();
+    bool rollBackInterruptedInstallation(const QString& runStamp);
+    bool flushInstalledFiles(const QStringList& relativePaths, const QStringList& changedEntries);
+    void releaseInstallationFolder();
 
     // Connection warning.
     QByteArray getProxySettingsFromUser();
@@ -105,6 +121,10 @@ public:
     qint64 m_downloadedSize;
     // A chunk of the body could not be written to the temporary file.
     bool m_fileWriteFailed;
+    // The folder "UPDATES" of the installation under way, with its lock.
+    std::unique_ptr<UpdatesFolder> m_updatesFolder;
+    // The files this installation put in place (relative paths).
+    QStringList m_installedFiles;
 };
 
 #endif

@@ -9,6 +9,7 @@
 
 QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request, const QMap<QByteArray, QVariant>&)
 {
+    recoverInterruptedInstallations();
     setUpdateParametersFromRequest(request);
     if (verifyDownloadFileUrl()) {
         if (!m_tempFile.open()) {
@@ -25,6 +26,7 @@ QByteArray CDefaultLibrary::UpdateFromData(const QMap<QByteArray, QByteArray>& r
                                            const QMap<QByteArray, QVariant>&)
 {
     LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Started update ZTX package";
+    recoverInterruptedInstallations();
     if (!m_tempFile.open()) {
         m_result = ResultTexts::fileSystemError();
         return m_result.serialize();
@@ -50,8 +52,7 @@ bool CDefaultLibrary::finalizeUpdate()
     if (!finalzieDownload())
         return false;
 
-    if (replaceFileByUpdateType()) {
-        tryRemoveAllOldFiles();
+    if (installPackage()) {
         m_result = ResultTexts::fileUpdated();
         return true;
     }
@@ -59,6 +60,17 @@ bool CDefaultLibrary::finalizeUpdate()
     LOG_UPDATER(WARN) << "CDefaultLibrary::finalizeUpdate :: Failed to copy new file to destination folder!!!";
     m_result = ResultTexts::fileSystemError();
     return false;
+}
+
+// The installation folder stays locked from the installation's start until
+// its old files are cleared away.
+bool CDefaultLibrary::installPackage()
+{
+    const bool installed = replaceFileByUpdateType();
+    if (installed)
+        tryRemoveAllOldFiles();
+    releaseInstallationFolder();
+    return installed;
 }
 
 bool CDefaultLibrary::finalzieDownload()

@@ -1,23 +1,28 @@
-// Unpacking a verified package below "UPDATES".
+// Unpacking a verified package below "UPDATES", under the installation
+// folder's lock.
 
 #include "controller/CDefaultLibrary.h"
 
 #include "PackageEntryCheck.h"
+#include "PackageUnpacker.h"
+#include "UpdatesFolder.h"
 #include "logging/Log.h"
-
-#include <quazip/JlCompress.h>
+#include "module/FaultInjection.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 
 namespace {
 
-const char* const UpdatesFolderName = "UPDATES";
-
 void logRefusedEntry(const PackageEntryCheck& check)
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry refused: " << check.refusedEntry()
                       << " (" << check.reason() << ")";
+}
+
+void logNoPermissionsToUnzip(const QString& path)
+{
+    LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: No permissions to unzip to " << path << "!";
 }
 
 } // namespace
@@ -27,45 +32,68 @@ bool CDefaultLibrary::replaceFileByUpdateType()
     const QString tmpPackageFilePath = m_tempFile.fileName();
     LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: tmpPackageFilePath=" << tmpPackageFilePath;
 
-    QDir unpackDir = QDir::current();
-    const QString updatesName = QString::fromLatin1(UpdatesFolderName);
-    if (!unpackDir.exists(updatesName))
-        unpackDir.mkdir(updatesName);
-    bool entered = unpackDir.cd(updatesName);
-
-    // The run stamp names a fresh folder: should one of that name be left
-    // from a run in the same millisecond, the next free stamp is taken.
-    qint64 runStamp = QDateTime::currentMSecsSinceEpoch();
-    if (entered) {
-        while (unpackDir.exists(QString::number(runStamp)))
-            ++runStamp;
+    const QDir installDir = QDir::current();
+    m_updatesFolder.reset(new UpdatesFolder(installDir));
+    UpdatesFolder& updates = *m_updatesFolder;
+    if (!updates.create()) {
+        const QString oTimestampPath =
+            updates.dir().absoluteFilePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
+        LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oTimestampPath=" << oTimestampPath;
+        LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The folder " << updates.path()
+                          << " cannot be created: no permission to write into " << installDir.absolutePath() << ".";
+        logNoPermissionsToUnzip(oTimestampPath);
+        return false;
     }
+    if (!lockInstallationFolder())
+        return false;
+    UPDATER_FAULT_POINT("install.locked");
+    rollBackInterruptedInstallations();
+
+    // The run stamp names a fresh folder: should one of that name (or its
+    // journal) be left from a run in the same millisecond, the next free
+    // stamp is taken.
+    qint64 runStamp = QDateTime::currentMSecsSinceEpoch();
+    while (updates.dir().exists(QString::number(runStamp))
+           || QFileInfo::exists(updates.journalPath(QString::number(runStamp))))
+        ++runStamp;
     const QString runStampName = QString::number(runStamp);
-    const QString oTimestampPath =
-        QDir::current().absoluteFilePath(updatesName + QLatin1Char('/') + runStampName);
-    entered = entered && unpackDir.mkdir(runStampName) && unpackDir.cd(runStampName);
+    const QString oTimestampPath = updates.dir().absoluteFilePath(runStampName);
     LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oTimestampPath=" << oTimestampPath;
-    if (!entered) {
-        LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: No permissions to unzip to "
-                          << oTimestampPath << "!";
+    QDir unpackDir = updates.dir();
+    if (!unpackDir.mkdir(runStampName) || !unpackDir.cd(runStampName)) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The unpack folder " << oTimestampPath
+                          << " cannot be created: no permission to write into " << updates.path() << ".";
+        logNoPermissionsToUnzip(oTimestampPath);
         return false;
     }
 
     bool result = false;
     PackageEntryCheck entryCheck(tmpPackageFilePath);
-    const PackageEntryCheck::Outcome entries = entryCheck.check(QDir::current());
+    const PackageEntryCheck::Outcome entries = entryCheck.check(installDir);
     if (entries == PackageEntryCheck::Refused) {
         logRefusedEntry(entryCheck);
+    } else if (entries == PackageEntryCheck::Unreadable) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The package is not a readable zip archive.";
+        logNoPermissionsToUnzip(oTimestampPath);
     } else {
-        const QStringList oFilePathsList =
-            entries == PackageEntryCheck::Accepted ? JlCompress::extractDir(tmpPackageFilePath, oTimestampPath)
-                                                   : QStringList();
-        if (oFilePathsList.isEmpty()) {
-            LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: No permissions to unzip to "
-                              << oTimestampPath << "!";
+        PackageUnpacker unpacker(tmpPackageFilePath);
+        QStringList oFilePathsList;
+        if (!unpacker.unpack(oTimestampPath, &oFilePathsList)) {
+            if (unpacker.failedEntry().isEmpty())
+                LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The package cannot be unpacked: "
+                                  << unpacker.reason() << ".";
+            else
+                LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry "
+                                  << unpacker.failedEntry() << " cannot be unpacked: " << unpacker.reason() << ".";
+            logNoPermissionsToUnzip(oTimestampPath);
         } else if (entryCheck.checkUnpackedLinks(unpackDir) != PackageEntryCheck::Accepted) {
             logRefusedEntry(entryCheck);
+        } else if (!unpacker.replaceLinksByCopies(oFilePathsList)) {
+            LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry " << unpacker.failedEntry()
+                              << " cannot be unpacked: " << unpacker.reason() << ".";
+            logNoPermissionsToUnzip(oTimestampPath);
         } else {
+            UPDATER_FAULT_POINT("install.unpacked");
             LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oFilePathsList.size()="
                               << oFilePathsList.size();
             for (const QString& oFilePath : oFilePathsList)
@@ -80,5 +108,6 @@ bool CDefaultLibrary::replaceFileByUpdateType()
     else
         LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Can't remove temporary updates files in "
                              "UPDATES directory";
+    UPDATER_FAULT_POINT("install.unpack-folder-removed");
     return result;
 }

@@ -8,12 +8,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
+
+#include "FilePlatform.h"
 
 namespace {
 
 // The kernel gives up on longer chains of links, and so do we.
 const int MaxLinkDepth = 40;
 const qint64 MaxLinkTargetSize = 4096;
+// What moving a file aside adds to its name: "." + a run stamp of 13 digits
+// (milliseconds since 1970, until the year 2286) + ".old".
+const int OldNameReserve = 18;
 
 QString joined(const QStringList& components)
 {
@@ -68,6 +74,23 @@ bool PackageEntryCheck::checkName(const QString& name, QStringList* components)
     }
     if (components->isEmpty())
         return refuse(name, QStringLiteral("names the unpack folder itself"));
+    return true;
+}
+
+// Every component must fit the file system's name limit, and a file's name
+// must still fit once an update moves it aside as "<name>.<run stamp>.old":
+// otherwise the installation would fail half-way, or every later one would.
+bool PackageEntryCheck::checkNameLengths(const QString& name, const QStringList& components, bool isDirectory,
+                                         int maxNameLength)
+{
+    for (const QString& component : components) {
+        if (FilePlatform::nameLength(component) > maxNameLength)
+            return refuse(name, QStringLiteral("a name longer than the file system's limit of %1").arg(maxNameLength));
+    }
+    if (!isDirectory && FilePlatform::nameLength(components.last()) + OldNameReserve > maxNameLength)
+        return refuse(name, QStringLiteral("a file name too long to be moved aside as <name>.<run stamp>.old "
+                                           "(at most %1 characters)")
+                                .arg(maxNameLength - OldNameReserve));
     return true;
 }
 
@@ -131,22 +154,39 @@ PackageEntryCheck::Outcome PackageEntryCheck::check(const QDir& installDir)
         return Unreadable;
 
     Outcome outcome = Accepted;
+    const int maxNameLength = FilePlatform::maxNameLength(installDir.absolutePath());
+    QSet<QString> files;
     for (bool more = zip.goToFirstFile(); more && outcome == Accepted; more = zip.goToNextFile()) {
-        const QString name = zip.getCurrentFileName();
+        // The entry's whole name: QuaZip's getCurrentFileName() cuts names
+        // at 256 bytes.
         QuaZipFileInfo64 info;
         if (!zip.getCurrentFileInfo(&info)) {
             outcome = Unreadable;
             break;
         }
+        const QString name = info.name;
         QStringList components;
         if (!checkName(name, &components)) {
             outcome = Refused;
             break;
         }
-        // The zip library makes a folder of a name ending in "/" whatever
-        // the entry's attributes say.
+        // A folder is made of a name ending in "/" whatever the entry's
+        // attributes say.
         const bool isDirectory = name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\'));
         const bool isLink = !isDirectory && info.isSymbolicLink();
+        if (!checkNameLengths(name, components, isDirectory, maxNameLength)) {
+            outcome = Refused;
+            break;
+        }
+        if (!isDirectory) {
+            const QString path = joined(components);
+            if (files.contains(path)) {
+                refuse(name, QStringLiteral("the archive holds this entry twice"));
+                outcome = Refused;
+                break;
+            }
+            files.insert(path);
+        }
 
         QStringList where;
         if (!resolve(QStringList(), components, !isLink, 0, &where)) {

@@ -14,7 +14,9 @@
 // written through a symbolic link (of the package itself) that leads out of
 // the unpack folder, when a link entry points out of it, or when a file would
 // be installed through a symbolic link of the installation folder that leads
-// out of that folder. The zip library skips such entries silently or follows
+// out of that folder; also when a name is too long for the file system (or
+// for the name a later update moves the file aside to), or when the archive
+// holds the same file twice. The zip library skips such entries silently or follows
 // the links, so the check has to come first.
 //
 // After unpacking, checkUnpackedLinks() confirms on disk that every symbolic
@@ -43,6 +45,7 @@ private:
 
     bool refuse(const QString& entry, const QString& reason);
     bool checkName(const QString& name, QStringList* components);
+    bool checkNameLengths(const QString& name, const QStringList& components, bool isDirectory, int maxNameLength);
     bool resolve(QStringList path, const QStringList& components, bool followLast, int depth,
                  QStringList* resolved) const;
     bool leadsOutsideInstallDir(const QDir& installDir, const QString& canonicalInstallDir,

@@ -5,26 +5,28 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDirIterator>
+#include <QMap>
 #include <QString>
 
 #include "controller/CDefaultLibrary.h"
+#include "support/TestPaths.h"
+#include "support/VerificationSupport.h"
+#include "support/ZipBuilder.h"
 
 #include <sys/stat.h>
 
 namespace InstallationTestTools {
 
-// What finalizeUpdate does with a package once it is verified: unpack and
-// install it into the current directory, then clear away the old files.
+// Installs a package (no signature needed) into the current directory the
+// way finalizeUpdate installs a verified one.
 inline bool installPackage(CDefaultLibrary& library, const QByteArray& package)
 {
     if (!library.m_tempFile.open())
         return false;
     library.m_tempFile.write(package);
     library.m_tempFile.close();
-    const bool installed = library.replaceFileByUpdateType();
-    if (installed)
-        library.tryRemoveAllOldFiles();
-    return installed;
+    return library.installPackage();
 }
 
 inline bool writeFile(const QString& path, const QByteArray& content)
@@ -53,6 +55,102 @@ inline QStringList updatesEntries(const QString& installDir)
 {
     return QDir(installDir + QStringLiteral("/UPDATES")).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
                                                                    | QDir::NoDotAndDotDot);
+}
+
+// Everything below an installation folder but "UPDATES": each file with its
+// bytes, each folder as "<folder>", each symbolic link as "<link>" and its
+// target. Two trees are equal when nothing was lost, added or changed.
+using Tree = QMap<QString, QByteArray>;
+
+inline Tree readTree(const QString& installDir)
+{
+    Tree tree;
+    const QDir root(installDir);
+    QDirIterator entries(installDir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        const QString name = root.relativeFilePath(path);
+        if (name == QLatin1String("UPDATES") || name.startsWith(QLatin1String("UPDATES/")))
+            continue;
+        const QFileInfo info = entries.fileInfo();
+        if (info.isSymLink())
+            tree.insert(name, "<link>" + QFile::encodeName(info.symLinkTarget()));
+        else if (info.isDir())
+            tree.insert(name, "<folder>");
+        else
+            tree.insert(name, readFile(path));
+    }
+    return tree;
+}
+
+// Writes the tree's files (and folders) below the folder.
+inline bool writeTree(const QString& installDir, const Tree& tree)
+{
+    for (auto entry = tree.constBegin(); entry != tree.constEnd(); ++entry) {
+        const QString path = installDir + QLatin1Char('/') + entry.key();
+        if (entry.value() == "<folder>") {
+            if (!QDir().mkpath(path))
+                return false;
+        } else if (!writeFile(path, entry.value())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The tree after installing the files over it (the folders they need
+// included).
+inline Tree installed(Tree tree, const Tree& files)
+{
+    for (auto file = files.constBegin(); file != files.constEnd(); ++file) {
+        tree.insert(file.key(), file.value());
+        QString parent = QFileInfo(file.key()).path();
+        while (parent != QLatin1String(".")) {
+            tree.insert(parent, "<folder>");
+            parent = QFileInfo(parent).path();
+        }
+    }
+    return tree;
+}
+
+// The first difference between two trees, for a failure message.
+inline QString firstDifference(const Tree& actual, const Tree& expected)
+{
+    for (auto entry = expected.constBegin(); entry != expected.constEnd(); ++entry) {
+        if (!actual.contains(entry.key()))
+            return QStringLiteral("missing: ") + entry.key();
+        if (actual.value(entry.key()) != entry.value())
+            return QStringLiteral("changed: ") + entry.key() + QStringLiteral(" holds ")
+                   + QString::fromLatin1(actual.value(entry.key()).left(40));
+    }
+    for (auto entry = actual.constBegin(); entry != actual.constEnd(); ++entry) {
+        if (!expected.contains(entry.key()))
+            return QStringLiteral("left over: ") + entry.key();
+    }
+    return QString();
+}
+
+// A zip archive of the files, signed with the project's test key as ztx
+// signs packages.
+inline QByteArray signedPackage(const Tree& files)
+{
+    ZipBuilder zip;
+    for (auto file = files.constBegin(); file != files.constEnd(); ++file)
+        zip.file(file.key(), file.value());
+    const QByteArray archive = zip.bytes();
+    const QByteArray signature =
+        VerificationSupport::sign(TestPaths::sourceDir() + QStringLiteral("/tests/keys/test-private.pem"), archive);
+    return signature.isEmpty() ? QByteArray() : archive + VerificationSupport::trailer(signature);
+}
+
+// The log of updater-host runs under this application name.
+inline QString hostLogPath(const QString& appName)
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/UpdaterTests/") + appName + QStringLiteral("/logs/updater.log");
 }
 
 } // namespace InstallationTestTools

@@ -37,6 +37,8 @@ private slots:
     void failedCopyRestoresEverything();
     void refusedPackagesTouchNothing_data();
     void refusedPackagesTouchNothing();
+    void filesThePackageShipsAreNotCleanedAway();
+    void leftoversOfInterruptedUnpackingAreRemoved();
 
 private:
     QString installPath() const { return m_root->path() + QStringLiteral("/install"); }
@@ -77,6 +79,8 @@ void TestInstallation::installsOverTheInstalledFiles()
     QVERIFY(writeFile(dir + QStringLiteral("/keep.txt"), "not in the package"));
     QVERIFY(writeFile(dir + QStringLiteral("/stale.old"), "left by someone"));
     QVERIFY(writeFile(dir + QStringLiteral("/sub/x.OLD"), "upper case"));
+    // An unpack folder without a journal: an installation killed while
+    // unpacking, removed before this one starts.
     QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/123/left.old"), "left in an unpack folder"));
     QVERIFY(writeFile(dir + QStringLiteral("/.hidden.old"), "hidden"));
     QVERIFY(writeFile(dir + QStringLiteral("/.hiddendir/y.old"), "in a hidden folder"));
@@ -96,7 +100,7 @@ void TestInstallation::installsOverTheInstalledFiles()
 
     const QStringList expected = {QStringLiteral(".hidden.old"), QStringLiteral(".hiddendir"),
                                   QStringLiteral(".hiddendir/y.old"), QStringLiteral("UPDATES"),
-                                  QStringLiteral("UPDATES/123"), QStringLiteral("app.bin"),
+                                  QStringLiteral("app.bin"),
                                   QStringLiteral("data"), QStringLiteral("data/a.ini"),
                                   QStringLiteral("keep.txt"), QStringLiteral("link.old"),
                                   QStringLiteral("linked"), QStringLiteral("new"),
@@ -120,7 +124,7 @@ void TestInstallation::installsOverTheInstalledFiles()
     QVERIFY(log.hasNewLine(QStringLiteral("oTimestampPath=") + dir + QStringLiteral("/UPDATES/")
                            + match.captured(1)));
     QVERIFY(log.hasNewLine(QStringLiteral("Temporary updates files in UPDATES directory removed")));
-    QVERIFY(log.hasNewLine(QStringLiteral("Found <5> old files")));
+    QVERIFY(log.hasNewLine(QStringLiteral("Found <4> old files")));
 }
 
 void TestInstallation::packageOfFoldersOnlySucceeds()
@@ -227,6 +231,15 @@ void TestInstallation::refusedPackagesTouchNothing_data()
                                                        << QStringLiteral("@OUT");
     QTest::newRow("installation link leading nowhere") << QStringList{QStringLiteral("file|shared/evil")}
                                                        << QStringLiteral("@ROOT/missing");
+    // Names the file system takes, but not once moved aside as
+    // "<name>.<run stamp>.old", and names it does not take at all.
+    QTest::newRow("file name too long to be moved aside")
+        << QStringList{QStringLiteral("file|sub/") + QString(240, QLatin1Char('n'))} << QString();
+    QTest::newRow("folder name too long") << QStringList{QStringLiteral("file|") + QString(256, QLatin1Char('d'))
+                                                         + QStringLiteral("/x")}
+                                          << QString();
+    QTest::newRow("same file twice") << QStringList{QStringLiteral("file|sub/twice"), QStringLiteral("file|sub/twice")}
+                                     << QString();
 }
 
 void TestInstallation::refusedPackagesTouchNothing()
@@ -265,6 +278,54 @@ void TestInstallation::refusedPackagesTouchNothing()
     QVERIFY2(outsideBefore == outsideAfter, qPrintable(outsideBefore.differences(outsideAfter)));
     QCOMPARE(updatesEntries(dir), QStringList());
     QVERIFY2(log.hasNewLine(QStringLiteral("CDefaultLibrary::replaceFileByUpdateType :: Package entry refused: ")),
+             qPrintable(log.newText()));
+}
+
+// The clean-up after an installation deletes old files, but not those the
+// package itself has just put in place.
+void TestInstallation::filesThePackageShipsAreNotCleanedAway()
+{
+    const QString dir = installPath();
+    QVERIFY(writeFile(dir + QStringLiteral("/stale.old"), "left by someone"));
+    QVERIFY(writeFile(dir + QStringLiteral("/sub/backup.OLD"), "installed before"));
+    const QByteArray package = ZipBuilder()
+                                   .file(QStringLiteral("notes.old"), "shipped")
+                                   .file(QStringLiteral("sub/backup.OLD"), "shipped too")
+                                   .bytes();
+    CDefaultLibrary library;
+    QVERIFY(installPackage(library, package));
+    QCOMPARE(readFile(dir + QStringLiteral("/notes.old")), QByteArray("shipped"));
+    QCOMPARE(readFile(dir + QStringLiteral("/sub/backup.OLD")), QByteArray("shipped too"));
+    QVERIFY(!QFileInfo::exists(dir + QStringLiteral("/stale.old")));
+    QCOMPARE(QDir(dir + QStringLiteral("/sub")).entryList(QDir::Files), QStringList{QStringLiteral("backup.OLD")});
+}
+
+// What an installation killed while unpacking left: an unpack folder with no
+// journal, a journal QSaveFile had not finished, a lock of a dead process.
+// The next update call clears them away before anything else; one that finds
+// nothing to clear (or no "UPDATES" at all) creates nothing.
+void TestInstallation::leftoversOfInterruptedUnpackingAreRemoved()
+{
+    const QString dir = installPath();
+    QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "installed"));
+    CDefaultLibrary untouched;
+    untouched.recoverInterruptedInstallations();
+    QVERIFY(!QFileInfo::exists(dir + QStringLiteral("/UPDATES")));
+    QVERIFY(QDir().mkpath(dir + QStringLiteral("/UPDATES")));
+    const QDateTime modified = QFileInfo(dir + QStringLiteral("/UPDATES")).lastModified();
+    untouched.recoverInterruptedInstallations();
+    QCOMPARE(QFileInfo(dir + QStringLiteral("/UPDATES")).lastModified(), modified);
+
+    QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/1796700000000/app.bin"), "half unpacked"));
+    QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/1796700000001.journal.Ab12Cd"), "{\"form"));
+    QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/install.lock"), "999999999\nupdater-host\n\n"));
+    QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/not-ours.txt"), "left alone"));
+    LogFile log;
+    CDefaultLibrary library;
+    library.recoverInterruptedInstallations();
+    QCOMPARE(updatesEntries(dir), QStringList{QStringLiteral("not-ours.txt")});
+    QCOMPARE(readFile(dir + QStringLiteral("/app.bin")), QByteArray("installed"));
+    QVERIFY2(log.hasNewLine(QStringLiteral("Unpack folder 1796700000000 of an interrupted installation removed.")),
              qPrintable(log.newText()));
 }
 

@@ -12,6 +12,12 @@ inline QString libraryPath()
     return QStringLiteral(UPDATER_LIBRARY_PATH);
 }
 
+// The test build of the library, with its fault-injection points.
+inline QString faultLibraryPath()
+{
+    return QStringLiteral(UPDATER_FAULT_LIBRARY_PATH);
+}
+
 inline QString sourceDir()
 {
     return QStringLiteral(UPDATER_SOURCE_DIR);

@@ -1,0 +1,86 @@
+#include "FilePlatform.h"
+
+#include <QFile>
+#include <QSet>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace {
+
+thread_local int lastError = 0;
+
+} // namespace
+
+bool FilePlatform::flushDirectory(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        lastError = errno;
+        return false;
+    }
+    const int synced = ::fsync(fd);
+    if (synced != 0)
+        lastError = errno;
+    ::close(fd);
+    return synced == 0;
+}
+
+bool FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
+{
+    QSet<dev_t> devices;
+    for (const QString& folder : folders) {
+        struct stat info;
+        const QByteArray path = QFile::encodeName(folder);
+        if (::stat(path.constData(), &info) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                continue; // not there (any more): nothing of it to flush
+            lastError = errno;
+            return false;
+        }
+        if (!S_ISDIR(info.st_mode) || devices.contains(info.st_dev))
+            continue;
+        devices.insert(info.st_dev);
+        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            lastError = errno;
+            return false;
+        }
+        const int synced = ::syncfs(fd);
+        if (synced != 0)
+            lastError = errno;
+        ::close(fd);
+        if (synced != 0)
+            return false;
+    }
+    return true;
+}
+
+bool FilePlatform::replaceFile(const QString& from, const QString& to)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    lastError = errno;
+    return false;
+}
+
+int FilePlatform::maxNameLength(const QString& directory)
+{
+    const long length = ::pathconf(QFile::encodeName(directory).constData(), _PC_NAME_MAX);
+    return length > 0 ? int(length) : 255;
+}
+
+int FilePlatform::nameLength(const QString& name)
+{
+    return QFile::encodeName(name).size();
+}
+
+QString FilePlatform::lastErrorText()
+{
+    return QString::fromLocal8Bit(std::strerror(lastError));
+}

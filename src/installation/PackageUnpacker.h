@@ -1,0 +1,43 @@
+#ifndef PACKAGEUNPACKER_H
+#define PACKAGEUNPACKER_H
+
+#include <QString>
+#include <QStringList>
+
+// Unpacks a package's zip archive into a folder, entry by entry, and checks
+// every step: each write, flush and close, the entry's checksum, and that
+// each unpacked file holds exactly the entry's uncompressed size. A full
+// disk, a name the file system refuses or any other I/O error stops the
+// unpacking with the entry and its cause.
+//
+// Entries are written under their names inside the archive; folders are
+// made as needed, directory entries ("name/") become folders and symbolic
+// link entries become links. The package must have passed
+// PackageEntryCheck first: names are taken as they are.
+class PackageUnpacker
+{
+public:
+    explicit PackageUnpacker(const QString& packagePath);
+
+    // The absolute paths of the unpacked entries in archive order (folders
+    // with a trailing "/"), or false with failedEntry() and reason() set.
+    // An archive without entries counts as a failure.
+    bool unpack(const QString& destination, QStringList* paths);
+
+    // Replaces each unpacked symbolic link that leads to a file by a copy of
+    // that file, so that every file can then be moved into place on its own.
+    // Links to folders stay. Run once the links have been checked.
+    bool replaceLinksByCopies(const QStringList& paths);
+
+    QString failedEntry() const;
+    QString reason() const;
+
+private:
+    bool fail(const QString& entry, const QString& reason);
+
+    QString m_packagePath;
+    QString m_failedEntry;
+    QString m_reason;
+};
+
+#endif

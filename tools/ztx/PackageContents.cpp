@@ -31,7 +31,9 @@ bool PackageContents::read(const QString& archivePath)
     m_error.clear();
     QuaZip zip(archivePath);
     if (!zip.open(QuaZip::mdUnzip)) {
-        m_error = QStringLiteral("the zip library cannot open it as a zip archive (error %1)").arg(zip.getZipError());
+        // The zip library opens no archive without entries either.
+        m_error = QStringLiteral("the zip library cannot open it: not a zip archive, or one without entries (error %1)")
+                      .arg(zip.getZipError());
         return false;
     }
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {

@@ -256,8 +256,7 @@ QString signatureText(const PackageAnalysis& analysis, const VerifyingKey& verif
     case SignatureDiagnosis::Good:
         return QStringLiteral("good");
     case SignatureDiagnosis::DataChanged:
-        return QStringLiteral("made with this key, but the archive has changed since it was signed (damaged or "
-                              "altered)");
+        return QStringLiteral("made with this key, but the archive changed after signing (damaged or altered)");
     case SignatureDiagnosis::OtherKey:
         break;
     }

@@ -542,6 +542,9 @@ int ZtxCommands::verify(const Options& options)
     if (options.positional.size() != 1)
         return usage("verify", QStringLiteral("verify needs one PACKAGE.ztx"));
     const QString packagePath = options.positional.first();
+    if (!isReadableFile(packagePath))
+        return fail(Failure, QFileInfo::exists(packagePath) ? QStringLiteral("cannot read %1").arg(packagePath)
+                                                            : QStringLiteral("no such file: %1").arg(packagePath));
     VerifyingKey verifyingKey;
     const int loaded = loadVerifyingKey(options, &verifyingKey);
     if (loaded != Success)
@@ -597,6 +600,9 @@ int ZtxCommands::inspect(const Options& options)
     if (options.positional.size() != 1)
         return usage("inspect", QStringLiteral("inspect needs one PACKAGE.ztx"));
     const QString packagePath = options.positional.first();
+    if (!isReadableFile(packagePath))
+        return fail(Failure, QFileInfo::exists(packagePath) ? QStringLiteral("cannot read %1").arg(packagePath)
+                                                            : QStringLiteral("no such file: %1").arg(packagePath));
     VerifyingKey verifyingKey;
     const int loaded = loadVerifyingKey(options, &verifyingKey);
     if (loaded != Success)

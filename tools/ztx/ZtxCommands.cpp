@@ -167,7 +167,7 @@ int loadSigningKey(const ZtxCommands::Options& options, SigningKey* signingKey)
 // Signs the archive, judges the package exactly as it will be written, and
 // writes it only when clients would accept it.
 int signCheckAndWrite(const QByteArray& archive, const SigningKey& signingKey, const OutputTarget& output,
-                      const QTemporaryDir& work)
+                      const QStringList& inputs, const QTemporaryDir& work)
 {
     QString error;
     const QByteArray signature = PackageKeys::sign(signingKey.key.get(), archive, error);
@@ -194,6 +194,10 @@ int signCheckAndWrite(const QByteArray& archive, const SigningKey& signingKey, c
     for (const QString& text : analysis.notes())
         note(text);
 
+    // Looked at again: packing took a while, and the output may have changed.
+    const QString refusal = output.refusal(inputs);
+    if (!refusal.isEmpty())
+        return refuse(refusal);
     if (!output.write(package, &error))
         return fail(Failure, error);
     say(QStringLiteral("wrote %1: %2 bytes, a %3-byte archive of %4 and a %5-byte signature")
@@ -498,7 +502,7 @@ int ZtxCommands::pack(const Options& options)
     QFile archive(archivePath);
     if (!archive.open(QIODevice::ReadOnly))
         return fail(Failure, QStringLiteral("cannot read the archive: ") + archive.errorString());
-    return signCheckAndWrite(archive.readAll(), signingKey, output, work);
+    return signCheckAndWrite(archive.readAll(), signingKey, output, {options.key}, work);
 }
 
 int ZtxCommands::sign(const Options& options)
@@ -534,7 +538,7 @@ int ZtxCommands::sign(const Options& options)
     QTemporaryDir work;
     if (!work.isValid())
         return fail(Failure, QStringLiteral("cannot create a temporary folder: ") + work.errorString());
-    return signCheckAndWrite(file.readAll(), signingKey, output, work);
+    return signCheckAndWrite(file.readAll(), signingKey, output, {options.key, archivePath}, work);
 }
 
 int ZtxCommands::verify(const Options& options)

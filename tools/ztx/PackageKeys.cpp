@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -13,6 +12,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "verification/KeyFingerprint.h"
 #include "verification/SignatureCheck.h"
 #include "verification/SignatureTrailer.h"
 #include "verification/VerificationKey.h"
@@ -202,6 +202,26 @@ bool isBuiltInKey(EVP_PKEY* key)
     BN_free(e);
     ERR_clear_error();
     return same;
+}
+
+QString fingerprint(EVP_PKEY* key)
+{
+    return QString::fromStdString(KeyFingerprint::of(key));
+}
+
+QString builtInFingerprint()
+{
+    EVP_PKEY* key = VerificationKey::createBuiltInKey();
+    const QString text = fingerprint(key);
+    EVP_PKEY_free(key);
+    ERR_clear_error();
+    return text;
+}
+
+bool isTestKey(const QString& fingerprint)
+{
+    // Computed from tests/keys/test-public.pem when the build was configured.
+    return !fingerprint.isEmpty() && fingerprint == QLatin1String(UPDATER_TEST_KEY_FINGERPRINT);
 }
 
 } // namespace PackageKeys

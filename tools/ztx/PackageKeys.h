@@ -27,6 +27,15 @@ QByteArray sign(EVP_PKEY* key, const QByteArray& data, QString& error);
 // Whether the key is the one built into this module.
 bool isBuiltInKey(EVP_PKEY* key);
 
+// "SHA256:" and the hex digits of the SHA-256 of the key's public half in
+// DER form; empty when the key cannot be encoded.
+QString fingerprint(EVP_PKEY* key);
+// The fingerprint of the key built into this module.
+QString builtInFingerprint();
+// Whether the fingerprint is that of the project's test key, whose private
+// half is in the repository.
+bool isTestKey(const QString& fingerprint);
+
 // OpenSSL's text for the oldest queued error.
 QString openSslError();
 

@@ -1,228 +1,217 @@
 // ztx: makes and checks signed update packages (a zip archive followed by the
-// signature trailer the module verifies).
-//
-//   ztx keygen --out DIR
-//   ztx pack SOURCE_DIR --key PRIVATE.pem -o PACKAGE.ztx
-//   ztx sign ARCHIVE.zip --key PRIVATE.pem -o PACKAGE.ztx
-//   ztx verify PACKAGE.ztx [--key PUBLIC.pem] [--verbose]
+// signature trailer the module verifies), and refuses what clients would
+// refuse, by the module's own code.
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
-#include <QTemporaryDir>
-
-#include <quazip/JlCompress.h>
-#include <quazip/quazip.h>
-
-#include <log4cpp/Category.hh>
-#include <log4cpp/OstreamAppender.hh>
-#include <log4cpp/PatternLayout.hh>
-
-#include <openssl/evp.h>
 
 #include <cstdio>
-#include <iostream>
+#include <cstring>
 
-#include <updater/updater.h>
-
-#include "PackageKeys.h"
-#include "verification/ModuleReader.h"
-#include "verification/SignatureCheck.h"
-#include "verification/SignatureTrailer.h"
+#include "ExitCode.h"
+#include "ZtxCommands.h"
 
 namespace {
 
-const char* const Usage =
-    "usage:\n"
-    "  ztx keygen --out DIR\n"
-    "      make a new RSA-2048 key pair: DIR/private.pem and DIR/public.pem\n"
-    "  ztx pack SOURCE_DIR --key PRIVATE.pem -o PACKAGE.ztx\n"
-    "      zip the folder (paths relative to it, subfolders included) and sign it\n"
-    "  ztx sign ARCHIVE.zip --key PRIVATE.pem -o PACKAGE.ztx\n"
-    "      sign an existing zip archive\n"
-    "  ztx verify PACKAGE.ztx [--key PUBLIC.pem] [--verbose]\n"
-    "      check a package's signature (default key: the one built into the module)\n";
+const char* const ExitCodes =
+    "exit codes:\n"
+    "  0  success\n"
+    "  1  verification failed: no signature trailer, or a signature that does not\n"
+    "     verify with the key\n"
+    "  2  usage error\n"
+    "  3  refused: what clients would refuse (over 10,485,760 bytes, an entry the\n"
+    "     module refuses, a link that leads out, an empty package), a key unfit\n"
+    "     for signing, or an output that must not be written over\n"
+    "  4  failure: a file could not be read or written, or key generation failed\n";
 
-enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
+const char* const Overview =
+    "usage: ztx COMMAND [OPTIONS]\n"
+    "       ztx COMMAND --help\n"
+    "       ztx --version\n"
+    "\n"
+    "Makes and checks signed update packages.\n"
+    "\n"
+    "commands:\n"
+    "  keygen   make a new RSA-2048 key pair\n"
+    "  pack     zip a folder and sign it\n"
+    "  sign     sign an existing zip archive\n"
+    "  verify   check a package as clients check it\n"
+    "  inspect  list what a package holds, with the verdict\n"
+    "\n"
+    "Keys are named by their fingerprint: SHA256: and the SHA-256 of the public\n"
+    "key's DER form, as `openssl pkey -pubin -in public.pem -outform DER | sha256sum`\n"
+    "prints it.\n"
+    "\n";
 
-void say(const QString& text)
+struct Command {
+    const char* name;
+    const char* help;
+    QStringList options; // long names of the options it takes
+};
+
+const QList<Command>& commands()
 {
-    std::fprintf(stdout, "ztx: %s\n", text.toLocal8Bit().constData());
+    static const QList<Command> list = {
+        {"keygen",
+         "usage: ztx keygen --out DIR\n"
+         "\n"
+         "Makes a new RSA-2048 key pair: DIR/private.pem (PKCS#8, readable by the owner\n"
+         "only) and DIR/public.pem, and prints its fingerprint. An existing pair is\n"
+         "never overwritten. Build the module with the public key\n"
+         "(-DUPDATER_PUBLIC_KEY=DIR/public.pem) and sign with the private key.\n"
+         "\n"
+         "options:\n"
+         "  -o, --out DIR           the folder for the two files (created when missing)\n",
+         {"out"}},
+        {"pack",
+         "usage: ztx pack SOURCE_DIR --key PRIVATE.pem -o PACKAGE.ztx [--force]\n"
+         "                [--allow-other-key]\n"
+         "\n"
+         "Zips the folder (entry names relative to it; subfolders, hidden files and\n"
+         "symbolic links included, links stored as links), signs the archive and\n"
+         "writes archive + signature trailer. Before anything is written the package\n"
+         "is checked as clients check it: size limit, signature, the module's entry\n"
+         "check, a trial unpacking. The output is left out of the package when it lies\n"
+         "inside SOURCE_DIR.\n"
+         "\n"
+         "options:\n"
+         "  -k, --key PRIVATE.pem   unencrypted RSA-2048 private key to sign with\n"
+         "  -o, --out PACKAGE.ztx   the package to write\n"
+         "  -f, --force             replace an existing package (never a device, FIFO,\n"
+         "                          socket or folder, nor the key)\n"
+         "      --allow-other-key   sign with a key that is not the one built into this\n"
+         "                          ztx (for clients whose module was built with it)\n",
+         {"key", "out", "force", "allow-other-key"}},
+        {"sign",
+         "usage: ztx sign ARCHIVE.zip --key PRIVATE.pem -o PACKAGE.ztx [--force]\n"
+         "                [--allow-other-key]\n"
+         "\n"
+         "Signs an existing zip archive; the archive bytes are kept exactly. The\n"
+         "package is checked as clients check it before it is written.\n"
+         "\n"
+         "options:\n"
+         "  -k, --key PRIVATE.pem   unencrypted RSA-2048 private key to sign with\n"
+         "  -o, --out PACKAGE.ztx   the package to write (never the archive itself)\n"
+         "  -f, --force             replace an existing package\n"
+         "      --allow-other-key   sign with a key that is not the one built into this\n"
+         "                          ztx\n",
+         {"key", "out", "force", "allow-other-key"}},
+        {"verify",
+         "usage: ztx verify PACKAGE.ztx [--key PUBLIC.pem] [--verbose]\n"
+         "\n"
+         "Checks a package as clients check it: the size limit, the signature (with\n"
+         "PUBLIC.pem, or with the key built into this ztx), the entries and a trial\n"
+         "unpacking. When the signature fails it tells, where it can, a package\n"
+         "signed with another key from one whose archive changed after signing.\n"
+         "\n"
+         "options:\n"
+         "  -k, --key PUBLIC.pem    the key to verify with (a private key's public half\n"
+         "                          will do)\n"
+         "  -v, --verbose           print the signature trailer reader's log lines\n",
+         {"key", "verbose"}},
+        {"inspect",
+         "usage: ztx inspect PACKAGE.ztx [--key PUBLIC.pem] [--json]\n"
+         "\n"
+         "Lists the package: every entry with its mode and size, the archive, trailer\n"
+         "and signature sizes, the key's fingerprint, what clients would find wrong,\n"
+         "and the verdict. The exit code is the one verify gives.\n"
+         "\n"
+         "options:\n"
+         "  -k, --key PUBLIC.pem    the key to verify with (default: the built-in key)\n"
+         "      --json              print one JSON object instead, for scripts\n",
+         {"key", "json"}},
+    };
+    return list;
 }
 
-int fail(const QString& text)
+const Command* findCommand(const QString& name)
 {
-    std::fprintf(stderr, "ztx: error: %s\n", text.toLocal8Bit().constData());
-    return Failure;
+    for (const Command& command : commands()) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
 }
 
-int usage(const QString& text)
+void printOverview(std::FILE* stream)
 {
-    std::fprintf(stderr, "ztx: %s\n%s", text.toLocal8Bit().constData(), Usage);
+    std::fputs(Overview, stream);
+    std::fputs(ExitCodes, stream);
+}
+
+void printHelp(const Command& command)
+{
+    std::fputs(command.help, stdout);
+    std::fputs("  -h, --help              this text\n"
+               "      --version           the version and the built-in key\n\n",
+               stdout);
+    std::fputs(ExitCodes, stdout);
+}
+
+int usageError(const QString& text)
+{
+    std::fprintf(stderr, "ztx: %s\nztx: see 'ztx --help'\n", text.toLocal8Bit().constData());
     return UsageError;
 }
 
-struct Arguments {
-    QStringList positional;
-    QString key;
-    QString output;
-    bool verbose = false;
-    QString error;
-};
-
-Arguments parse(const QStringList& list)
+int run(const Command& command, const QStringList& arguments)
 {
-    Arguments arguments;
-    for (int i = 0; i < list.size(); ++i) {
-        const QString& argument = list.at(i);
-        auto value = [&](QString& target) {
-            if (i + 1 >= list.size())
-                arguments.error = argument + QStringLiteral(" needs a value");
-            else
-                target = list.at(++i);
-        };
-        if (argument == QLatin1String("--key") || argument == QLatin1String("-k"))
-            value(arguments.key);
-        else if (argument == QLatin1String("-o") || argument == QLatin1String("--out"))
-            value(arguments.output);
-        else if (argument == QLatin1String("--verbose") || argument == QLatin1String("-v"))
-            arguments.verbose = true;
-        else if (argument.startsWith(QLatin1Char('-')) && argument.size() > 1)
-            arguments.error = QStringLiteral("unknown option ") + argument;
-        else
-            arguments.positional << argument;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    const QCommandLineOption key({QStringLiteral("k"), QStringLiteral("key")}, QString(), QStringLiteral("KEY"));
+    const QCommandLineOption out({QStringLiteral("o"), QStringLiteral("out")}, QString(), QStringLiteral("PATH"));
+    const QCommandLineOption force({QStringLiteral("f"), QStringLiteral("force")}, QString());
+    const QCommandLineOption allowOtherKey(QStringLiteral("allow-other-key"), QString());
+    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
+    const QCommandLineOption json(QStringLiteral("json"), QString());
+    parser.addOption(help);
+    parser.addOption(version);
+    auto takes = [&command](const QCommandLineOption& option) {
+        return command.options.contains(option.names().constLast());
+    };
+    for (const QCommandLineOption& option : {key, out, force, allowOtherKey, verbose, json}) {
+        if (takes(option))
+            parser.addOption(option);
     }
-    return arguments;
-}
-
-// Signs the archive bytes and writes archive + trailer to the output path.
-int writePackage(const QByteArray& archive, const QString& keyPath, const QString& outputPath)
-{
-    QString error;
-    EVP_PKEY* key = PackageKeys::loadPrivateKey(keyPath, error);
-    if (!key)
-        return fail(error);
-    const QByteArray signature = PackageKeys::sign(key, archive, error);
-    const bool builtIn = PackageKeys::isBuiltInKey(key);
-    EVP_PKEY_free(key);
-    if (signature.isEmpty())
-        return fail(error);
-
-    QSaveFile output(outputPath);
-    const QByteArray trailer = SignatureTrailer::encode(signature);
-    if (!output.open(QIODevice::WriteOnly) || output.write(archive) != archive.size() ||
-        output.write(trailer) != trailer.size() || !output.commit()) {
-        return fail(QStringLiteral("cannot write %1: %2").arg(outputPath, output.errorString()));
+    if (!parser.parse(QStringList(QStringLiteral("ztx")) + arguments)) {
+        std::fprintf(stderr, "ztx %s: %s\nztx: see 'ztx %s --help'\n", command.name,
+                     parser.errorText().toLocal8Bit().constData(), command.name);
+        return UsageError;
     }
-    const qint64 size = qint64(archive.size()) + trailer.size();
-    say(QStringLiteral("wrote %1 (%2 bytes)").arg(outputPath).arg(size));
-    if (size > updater::MaxPackageSize)
-        std::fprintf(stderr, "ztx: warning: the package is larger than the %lld bytes the module accepts\n",
-                     static_cast<long long>(updater::MaxPackageSize));
-    if (!builtIn)
-        std::fprintf(stderr, "ztx: note: this key is not the one built into this module\n");
-    return Success;
-}
-
-int keygen(const Arguments& arguments)
-{
-    if (!arguments.positional.isEmpty() || arguments.output.isEmpty() || !arguments.key.isEmpty())
-        return usage(QStringLiteral("keygen takes --out DIR only"));
-    QString error;
-    if (!PackageKeys::generate(arguments.output, error))
-        return fail(error);
-    say(QStringLiteral("wrote %1 and %2 (keep the private key secret)")
-            .arg(QDir(arguments.output).filePath(QStringLiteral("private.pem")),
-                 QDir(arguments.output).filePath(QStringLiteral("public.pem"))));
-    return Success;
-}
-
-int pack(const Arguments& arguments)
-{
-    if (arguments.positional.size() != 1 || arguments.key.isEmpty() || arguments.output.isEmpty())
-        return usage(QStringLiteral("pack needs SOURCE_DIR, --key and -o"));
-    const QString source = arguments.positional.first();
-    if (!QFileInfo(source).isDir())
-        return fail(QStringLiteral("%1 is not a folder").arg(source));
-    QDirIterator files(source, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    if (!files.hasNext())
-        return fail(QStringLiteral("%1 holds no files").arg(source));
-
-    QTemporaryDir work;
-    if (!work.isValid())
-        return fail(QStringLiteral("cannot create a temporary folder: ") + work.errorString());
-    const QString zipPath = work.filePath(QStringLiteral("package.zip"));
-    if (!JlCompress::compressDir(zipPath, QFileInfo(source).absoluteFilePath(), true, QDir::Hidden | QDir::System))
-        return fail(QStringLiteral("cannot zip %1").arg(source));
-    QFile zip(zipPath);
-    if (!zip.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read the archive: ") + zip.errorString());
-    return writePackage(zip.readAll(), arguments.key, arguments.output);
-}
-
-int sign(const Arguments& arguments)
-{
-    if (arguments.positional.size() != 1 || arguments.key.isEmpty() || arguments.output.isEmpty())
-        return usage(QStringLiteral("sign needs ARCHIVE.zip, --key and -o"));
-    const QString archivePath = arguments.positional.first();
-    QFile file(archivePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read %1: %2").arg(archivePath, file.errorString()));
-    const QByteArray archive = file.readAll();
-    file.close();
-    // The module unpacks what it verifies: refuse what is not a zip archive.
-    QuaZip zip(archivePath);
-    if (!zip.open(QuaZip::mdUnzip))
-        return fail(QStringLiteral("%1 is not a zip archive").arg(archivePath));
-    zip.close();
-    return writePackage(archive, arguments.key, arguments.output);
-}
-
-int verify(const Arguments& arguments)
-{
-    if (arguments.positional.size() != 1 || !arguments.output.isEmpty())
-        return usage(QStringLiteral("verify needs PACKAGE.ztx and takes --key and --verbose only"));
-    const QString packagePath = arguments.positional.first();
-    if (!QFileInfo(packagePath).isFile())
-        return fail(QStringLiteral("no such file: %1").arg(packagePath));
-
-    if (arguments.verbose) {
-        // The reader's own account of the trailer.
-        auto* appender = new log4cpp::OstreamAppender("ztx", &std::cerr);
-        auto* layout = new log4cpp::PatternLayout();
-        layout->setConversionPattern("%p %m%n");
-        appender->setLayout(layout);
-        log4cpp::Category::getInstance("moduleTools").addAppender(appender);
+    if (parser.isSet(help)) {
+        printHelp(command);
+        return Success;
     }
+    if (parser.isSet(version))
+        return ZtxCommands::version();
 
-    SignatureCheck::takeOldestErrorText();
-    ModuleReader reader(packagePath, false);
-    if (!reader.isRead())
-        return fail(QStringLiteral("%1 has no readable signature trailer").arg(packagePath));
+    ZtxCommands::Options options;
+    options.positional = parser.positionalArguments();
+    // An option given twice is a mistake rather than a choice.
+    for (const QCommandLineOption* option : {&key, &out}) {
+        if (takes(*option) && parser.values(*option).size() > 1)
+            return usageError(QStringLiteral("--%1 given more than once").arg(option->names().constLast()));
+    }
+    options.key = takes(key) ? parser.value(key) : QString();
+    options.output = takes(out) ? parser.value(out) : QString();
+    options.force = takes(force) && parser.isSet(force);
+    options.allowOtherKey = takes(allowOtherKey) && parser.isSet(allowOtherKey);
+    options.verbose = takes(verbose) && parser.isSet(verbose);
+    options.json = takes(json) && parser.isSet(json);
 
-    bool valid = false;
-    if (arguments.key.isEmpty()) {
-        valid = reader.verify(true);
-    } else {
-        QString error;
-        EVP_PKEY* key = PackageKeys::loadPublicKey(arguments.key, error);
-        if (!key)
-            return fail(error);
-        valid = SignatureCheck::verify(key, reader.moduleData(), reader.signature());
-        EVP_PKEY_free(key);
-    }
-    if (!valid) {
-        return fail(QStringLiteral("%1 does NOT verify: %2").arg(packagePath, SignatureCheck::takeOldestErrorText()));
-    }
-    say(QStringLiteral("%1: signature OK (%2 bytes signed, %3-byte signature)")
-            .arg(packagePath)
-            .arg(reader.moduleData().size())
-            .arg(reader.signature().size()));
-    return Success;
+    const QString name = QLatin1String(command.name);
+    if (name == QLatin1String("keygen"))
+        return ZtxCommands::keygen(options);
+    if (name == QLatin1String("pack"))
+        return ZtxCommands::pack(options);
+    if (name == QLatin1String("sign"))
+        return ZtxCommands::sign(options);
+    if (name == QLatin1String("verify"))
+        return ZtxCommands::verify(options);
+    return ZtxCommands::inspect(options);
 }
 
 } // namespace
@@ -230,24 +219,32 @@ int verify(const Arguments& arguments)
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    QStringList list = QCoreApplication::arguments().mid(1);
-    if (list.isEmpty())
-        return usage(QStringLiteral("no command"));
-    const QString command = list.takeFirst();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
-        std::fputs(Usage, stdout);
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (arguments.isEmpty()) {
+        std::fputs("ztx: no command\n", stderr);
+        printOverview(stderr);
+        return UsageError;
+    }
+    const QString first = arguments.takeFirst();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        printOverview(stdout);
         return Success;
     }
-    const Arguments arguments = parse(list);
-    if (!arguments.error.isEmpty())
-        return usage(arguments.error);
-    if (command == QLatin1String("keygen"))
-        return keygen(arguments);
-    if (command == QLatin1String("pack"))
-        return pack(arguments);
-    if (command == QLatin1String("sign"))
-        return sign(arguments);
-    if (command == QLatin1String("verify"))
-        return verify(arguments);
-    return usage(QStringLiteral("unknown command ") + command);
+    if (first == QLatin1String("--version"))
+        return ZtxCommands::version();
+    if (first == QLatin1String("help")) {
+        if (arguments.isEmpty()) {
+            printOverview(stdout);
+            return Success;
+        }
+        const Command* command = findCommand(arguments.first());
+        if (!command)
+            return usageError(QStringLiteral("unknown command ") + arguments.first());
+        printHelp(*command);
+        return Success;
+    }
+    const Command* command = findCommand(first);
+    if (!command)
+        return usageError(QStringLiteral("unknown command ") + first);
+    return run(*command, arguments);
 }

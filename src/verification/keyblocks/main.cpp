@@ -1,12 +1,17 @@
 // Build-time generator of the built-in verification key.
 //
 //   make-key-blocks PUBLIC.pem OUTPUT.cpp
+//   make-key-blocks --fingerprint KEY.pem...
 //
 // Reads a PEM RSA public key, refuses anything but a 2048-bit modulus with a
 // public exponent of at most 3 bytes, and writes the C++ definitions of
 // VerificationKeyData: two 384-byte blocks whose XOR starts with the modulus,
 // and the exponent. The blocks are derived from the key itself, so the same
 // key always gives the same source.
+//
+// With --fingerprint it prints, for each key file, a line "FINGERPRINT PATH"
+// (or "- PATH" when the file holds no key): the configure step shows the
+// fingerprint of the key it is about to build in this way.
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +23,8 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+
+#include "verification/KeyFingerprint.h"
 
 namespace {
 
@@ -60,10 +67,22 @@ void writeArray(std::FILE* out, const char* name, const std::vector<unsigned cha
 
 } // namespace
 
+int printFingerprints(int count, char** paths)
+{
+    for (int i = 0; i < count; ++i) {
+        const std::string fingerprint = KeyFingerprint::ofPemFile(paths[i]);
+        std::printf("%s %s\n", fingerprint.empty() ? "-" : fingerprint.c_str(), paths[i]);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::strcmp(argv[1], "--fingerprint") == 0)
+        return printFingerprints(argc - 2, argv + 2);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: make-key-blocks PUBLIC.pem OUTPUT.cpp\n");
+        std::fprintf(stderr, "usage: make-key-blocks PUBLIC.pem OUTPUT.cpp\n"
+                             "       make-key-blocks --fingerprint KEY.pem...\n");
         return 2;
     }
     const std::string keyPath = argv[1];
@@ -77,6 +96,7 @@ int main(int argc, char** argv)
     if (!key)
         return refuse(keyPath, "it is not a PEM public key (\"-----BEGIN PUBLIC KEY-----\")");
 
+    const std::string fingerprint = KeyFingerprint::of(key);
     BIGNUM* n = nullptr;
     BIGNUM* e = nullptr;
     const bool isRsa = EVP_PKEY_is_a(key, "RSA");
@@ -132,5 +152,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "make-key-blocks: cannot write %s\n", outputPath.c_str());
         return 1;
     }
+    std::printf("make-key-blocks: built-in key %s (%s)\n", fingerprint.c_str(), keyPath.c_str());
     return 0;
 }

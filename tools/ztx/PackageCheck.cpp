@@ -1,0 +1,110 @@
+#include "PackageCheck.h"
+
+#include "PackageContents.h"
+
+#include <QDir>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+
+#include <quazip/JlCompress.h>
+
+#include <updater/updater.h>
+
+#include "installation/PackageEntryCheck.h"
+
+PackageCheck::PackageCheck(const QString& packagePath, const PackageContents& contents)
+    : m_packagePath(packagePath)
+    , m_contents(contents)
+{
+}
+
+QStringList PackageCheck::notes() const
+{
+    return m_notes;
+}
+
+bool PackageCheck::sizeAccepted(qint64 packageSize, QList<Problem>* problems)
+{
+    if (packageSize <= updater::MaxPackageSize)
+        return true;
+    problems->append({QString(),
+                      QStringLiteral("the package is %1 bytes, over the limit of %2 bytes that clients accept")
+                          .arg(packageSize)
+                          .arg(updater::MaxPackageSize),
+                      updater::FileOversized});
+    return false;
+}
+
+bool PackageCheck::contentsAccepted(QList<Problem>* problems)
+{
+    const int fileSystemError = updater::FileSystemError;
+    if (m_contents.entries().isEmpty()) {
+        problems->append({QString(), QStringLiteral("the archive holds no entries"), fileSystemError});
+        return false;
+    }
+
+    // The module checks the entries against its installation folder; an
+    // empty one stands in for a fresh installation.
+    QTemporaryDir installDir;
+    QTemporaryDir unpackDir;
+    if (!installDir.isValid() || !unpackDir.isValid()) {
+        problems->append({QString(), QStringLiteral("cannot create a temporary folder to check the entries in"),
+                          fileSystemError});
+        return false;
+    }
+    PackageEntryCheck entryCheck(m_packagePath);
+    const PackageEntryCheck::Outcome outcome = entryCheck.check(QDir(installDir.path()));
+    if (outcome == PackageEntryCheck::Refused) {
+        problems->append({entryCheck.refusedEntry(), entryCheck.reason(), fileSystemError});
+        return false;
+    }
+    if (outcome == PackageEntryCheck::Unreadable) {
+        problems->append({QString(), QStringLiteral("the zip library cannot read the entries"), fileSystemError});
+        return false;
+    }
+
+    // Unpacked on trial as the module unpacks, unless that would fill the
+    // temporary folder: the entry sizes can claim far more than the archive.
+    const qint64 unpackedSize = m_contents.unpackedSize();
+    const qint64 available = QStorageInfo(unpackDir.path()).bytesAvailable();
+    if (available >= 0 && unpackedSize > available / 2) {
+        m_notes << QStringLiteral("not unpacked on trial: the entries hold %1 bytes and %2 has %3 bytes free; "
+                                  "their names and links were checked, their data was not")
+                       .arg(unpackedSize)
+                       .arg(QDir::tempPath())
+                       .arg(available);
+        return true;
+    }
+    if (JlCompress::extractDir(m_packagePath, unpackDir.path()).isEmpty()) {
+        const QString entry = firstEntryThatCannotBeUnpacked();
+        problems->append({entry,
+                          entry.isEmpty() ? QStringLiteral("the archive cannot be unpacked")
+                                          : QStringLiteral("cannot be unpacked (damaged or encrypted data, an "
+                                                           "unsupported compression method, or a name that clashes "
+                                                           "with another entry)"),
+                          fileSystemError});
+        return false;
+    }
+    if (entryCheck.checkUnpackedLinks(QDir(unpackDir.path())) != PackageEntryCheck::Accepted) {
+        problems->append({entryCheck.refusedEntry(), entryCheck.reason(), fileSystemError});
+        return false;
+    }
+    if (m_contents.count(PackageContents::Folder) == m_contents.entries().size())
+        m_notes << QStringLiteral("the package holds only folders: clients install no file from it");
+    return true;
+}
+
+// After a failed unpacking: the entries one by one, in archive order, into a
+// fresh folder, to name the one that fails.
+QString PackageCheck::firstEntryThatCannotBeUnpacked() const
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return QString();
+    for (const PackageContents::Entry& entry : m_contents.entries()) {
+        const QString destination = dir.path() + QLatin1Char('/') + entry.name;
+        if (JlCompress::extractFile(m_packagePath, entry.name, destination).isEmpty())
+            return entry.name;
+    }
+    return QString();
+}

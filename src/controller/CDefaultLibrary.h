@@ -56,6 +56,7 @@ public:
 
     // Download.
     void downloadFile(QByteArray proxySettingsData);
+    bool writeToTempFile(const QByteArray& data);
     bool handleDownloadErrors();
     void handleNetworkProxyErrors();
     void handleConnectionErrors();
@@ -64,6 +65,7 @@ public:
     QNetworkProxy createNetworkProxyFromProxySettingsData(QByteArray proxySettingsData);
 
     // Verification.
+    bool verifyExpectedHash();
     bool verifyDownloadedFile();
 
     // Installation.
@@ -105,6 +107,9 @@ public:
     qint64 m_downloadedSize;
     // A chunk of the body could not be written to the temporary file.
     bool m_fileWriteFailed;
+    // The request's "sha256": the SHA-256 that the whole package must have,
+    // in hexadecimal; empty when the host gave none.
+    QByteArray m_expectedSha256;
 };
 
 #endif

@@ -67,6 +67,14 @@ measure() {
     echo "$line" | awk '{print $3, $4}'
 }
 
+# The name a client is shown by: module@PATH by the folder that holds PATH.
+label() {
+    case $1 in
+        module@*) local path=${1#module@}; echo "module@$(basename "$(dirname "$path")")" ;;
+        *) echo "$1" ;;
+    esac
+}
+
 median() { sort -g | awk '{v[NR]=$1} END{print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 highest() { sort -g | tail -n 1; }
 
@@ -90,7 +98,7 @@ for file in 100KiB 10MiB; do
         key="$file-${client//[\/:@]/_}"
         speed[$key]=$(median <"$work/speed-$key")
         rss[$key]=$(highest <"$work/rss-$key")
-        printf '%-8s %-24s %14s %14s\n' "$file" "${client:0:24}" "${speed[$key]}" "${rss[$key]}"
+        printf '%-8s %-24s %14s %14s\n' "$file" "$(label "$client")" "${speed[$key]}" "${rss[$key]}"
     done
 done
 
@@ -101,13 +109,13 @@ for file in 100KiB 10MiB; do
     $has_curl || break
     for client in "${clients[@]}"; do
         [ "$client" = curl ] && continue
-        awk -v f="$file" -v n="${client:0:24}" -v m="${speed[$file-${client//[\/:@]/_}]}" -v c="${speed[$file-curl]}" \
+        awk -v f="$file" -v n="$(label "$client")" -v m="${speed[$file-${client//[\/:@]/_}]}" -v c="${speed[$file-curl]}" \
             'BEGIN{printf "throughput %s/curl, %s: %.2f\n", n, f, (c>0)?m/c:0}'
     done
 done
 for client in "${clients[@]}"; do
     key=${client//[\/:@]/_}
-    echo "peak memory growth from 100 KiB to 10 MiB, ${client:0:24}: $(( rss[10MiB-$key] - rss[100KiB-$key] )) KiB"
+    echo "peak memory growth from 100 KiB to 10 MiB, $(label "$client"): $(( rss[10MiB-$key] - rss[100KiB-$key] )) KiB"
 done
 if $has_curl && [ -n "${rss[10MiB-module]:-}" ]; then
     echo "peak memory module/curl, 10 MiB: $(awk -v m="${rss[10MiB-module]}" -v c="${rss[10MiB-curl]}" 'BEGIN{printf "%.2f", m/c}')"

@@ -92,6 +92,7 @@ private slots:
     void fileSystemErrorsSayWhy_data();
     void fileSystemErrorsSayWhy();
     void fullTemporaryFolderSaysWhy();
+    void updateOnAWorkerThread();
 
 private:
     QByteArray call(const char* exportName, const updater::Request& request);
@@ -376,6 +377,19 @@ void TestUpdateData::fullTemporaryFolderSaysWhy()
                                            "failed: No space left on device")),
              qPrintable(log.newText()));
     QCOMPARE(VerificationSupport::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
+}
+
+// Update runs its download's event loop on whichever thread calls it.
+void TestUpdateData::updateOnAWorkerThread()
+{
+    QByteArray result;
+    const updater::Request request{{"url", m_server.url(QStringLiteral("/new.ztx")).toUtf8()},
+                                   {"sha256", sha256Hex(m_newPackage)}};
+    QScopedPointer<QThread> worker(QThread::create([&]() { result = call(updater::UpdateName, request); }));
+    worker->start();
+    QVERIFY(worker->wait(60000));
+    QCOMPARE(result, kInstalled);
+    QCOMPARE(VerificationSupport::readFile(QStringLiteral("app.bin")), m_content);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateData)

@@ -11,7 +11,8 @@
 //
 // Every work function returns a result string "code|message|details" (or
 // "code|text" for GetModuleVersion), UTF-8, never empty. See
-// updater::ResultCode for the codes.
+// updater::ResultCode for the codes. No export throws: a failure inside a
+// call is logged and returned as the call's failure result.
 
 #include <QByteArray>
 #include <QMap>
@@ -36,16 +37,20 @@ UPDATER_EXPORT void DeInit();
 // Downloads the package named by request "url_win32", "url_win" or "url"
 // (https only), verifies its signature and installs it into the current
 // working directory. Optional "proxySettings": the transport form returned
-// by ShowConnectionWarning in result 46.
+// by ShowConnectionWarning in result 46. Optional "sha256": the SHA-256 of
+// the whole package in hexadecimal; any other package is refused (43).
 UPDATER_EXPORT QByteArray Update(const QMap<QByteArray, QByteArray>& request,
                                  const QMap<QByteArray, QVariant>& context);
-// Verifies and installs the package passed in request "data" (URL-safe
-// Base64, at most 10,485,760 bytes once decoded).
+// Verifies and installs the package passed in request "data" (Base64 in
+// the URL-safe or the standard alphabet, padded or not; at most 10,485,760
+// bytes once decoded). Optional "sha256" as for Update.
 UPDATER_EXPORT QByteArray UpdateFromData(const QMap<QByteArray, QByteArray>& request,
                                          const QMap<QByteArray, QVariant>& context);
 // Tells the user that the download failed and lets them enter proxy
 // settings. Must run on the GUI thread. Reads request "connectionErrorCode"
-// and context "languageId" (0 Polish, 1 English, 2 Croatian).
+// and context "languageId" (0 Polish, 1 English, 2 Croatian; any other or
+// none: Polish). The host's application style sheet and icon stay as they
+// are.
 UPDATER_EXPORT QByteArray ShowConnectionWarning(const QMap<QByteArray, QByteArray>& request,
                                                 const QMap<QByteArray, QVariant>& context);
 // Returns "0|<version>".

@@ -62,6 +62,7 @@ public:
 
     // Download.
     void downloadFile(QByteArray proxySettingsData);
+    bool writeToTempFile(const QByteArray& data);
     bool handleDownloadErrors();
     void handleNetworkProxyErrors();
     void handleConnectionErrors();
@@ -70,6 +71,7 @@ public:
     QNetworkProxy createNetworkProxyFromProxySettingsData(QByteArray proxySettingsData);
 
     // Verification.
+    bool verifyExpectedHash();
     bool verifyDownloadedFile();
 
     // Installation.
@@ -125,6 +127,9 @@ public:
     std::unique_ptr<UpdatesFolder> m_updatesFolder;
     // The files this installation put in place (relative paths).
     QStringList m_installedFiles;
+    // The request's "sha256": the SHA-256 that the whole package must have,
+    // in hexadecimal; empty when the host gave none.
+    QByteArray m_expectedSha256;
 };
 
 #endif

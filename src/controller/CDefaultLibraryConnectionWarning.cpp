@@ -7,6 +7,7 @@
 
 #include "logging/Log.h"
 #include "module/BaseException.h"
+#include "module/FaultInjection.h"
 #include "module/OperationCancelledException.h"
 #include "module/ResultTexts.h"
 #include "ui/CConnectionWarning.h"
@@ -15,12 +16,19 @@
 #include "ui/StyleSheet.h"
 #include "ui/TranslationLoader.h"
 
+namespace {
+
+const char* const StyleSheetPath = ":/updater/qss/style.css";
+
+} // namespace
+
 QByteArray CDefaultLibrary::ShowConnectionWarning(const QMap<QByteArray, QByteArray>& request,
                                                   const QMap<QByteArray, QVariant>& context)
 {
     const QString suffix = getLanguageSuffix(context);
     TranslationLoader translations(suffix, QStringLiteral(":/updater/translations/"), nullptr);
-    applyStyleSheet(QStringLiteral(":/updater/qss/style.css"));
+    // The module's style sheet and window icon go on its own dialogs only
+    // (getProxySettingsFromUser): the host's application keeps its look.
 
     const QByteArray code = request.value("connectionErrorCode", QByteArray());
     LOG_UPDATER(INFO) << "CDefaultLibrary::ShowConnectionWarning :: previusConnectionErrorCode=" << code.constData();
@@ -49,9 +57,15 @@ QByteArray CDefaultLibrary::ShowConnectionWarning(const QMap<QByteArray, QByteAr
 
 QByteArray CDefaultLibrary::getProxySettingsFromUser()
 {
+    const QString styleSheetPath = QString::fromLatin1(StyleSheetPath);
     CConnectionWarning warning(nullptr);
+    applyStyleSheet(styleSheetPath, &warning);
     if (warning.exec() == 1) {
+        UPDATER_FAULT_POINT("connection-warning-dialogs");
+        // The keyboard and the message boxes are its children and take
+        // the sheet from it.
         CProxySettings settings(nullptr);
+        applyStyleSheet(styleSheetPath, &settings);
         if (settings.exec() == 1)
             return createProxySettingsDataFromDialog(settings);
     }

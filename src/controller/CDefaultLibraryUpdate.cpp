@@ -2,6 +2,9 @@
 
 #include "CDefaultLibrary.h"
 
+#include <QDir>
+
+#include "Base64Data.h"
 #include "logging/Log.h"
 #include "module/ResultTexts.h"
 
@@ -11,8 +14,11 @@ QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request, 
 {
     recoverInterruptedInstallations();
     setUpdateParametersFromRequest(request);
+    m_expectedSha256 = request.value("sha256", QByteArray());
     if (verifyDownloadFileUrl()) {
         if (!m_tempFile.open()) {
+            LOG_UPDATER(WARN) << "CDefaultLibrary::Update :: Temporary file cannot be created in "
+                              << QDir::tempPath() << ": " << m_tempFile.errorString();
             m_result = ResultTexts::fileSystemError();
         } else {
             downloadFile(request.value("proxySettings", QByteArray()));
@@ -27,14 +33,36 @@ QByteArray CDefaultLibrary::UpdateFromData(const QMap<QByteArray, QByteArray>& r
 {
     LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Started update ZTX package";
     recoverInterruptedInstallations();
+    m_expectedSha256 = request.value("sha256", QByteArray());
     if (!m_tempFile.open()) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Temporary file cannot be created in "
+                          << QDir::tempPath() << ": " << m_tempFile.errorString();
         m_result = ResultTexts::fileSystemError();
         return m_result.serialize();
     }
 
-    const QByteArray data = QByteArray::fromBase64(request.value("data", QByteArray()), QByteArray::Base64UrlEncoding);
+    const QByteArray text = request.value("data", QByteArray());
+    const Base64Data decoded = Base64Data::decode(text);
+    const QByteArray data = decoded.bytes();
+    if (text.isEmpty()) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Data is empty: the request has no \"data\".";
+    } else if (decoded.alphabet() == Base64Data::NotBase64) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Data is not Base64 (in neither the URL-safe nor "
+                             "the standard alphabet); decoded as URL-safe, skipping what does not belong: "
+                          << data.size() << " bytes.";
+    } else if (data.isEmpty()) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Data is empty: \"data\" decodes to no bytes.";
+    } else {
+        LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Data is Base64 in the "
+                          << (decoded.alphabet() == Base64Data::Standard ? "standard" : "URL-safe")
+                          << " alphabet: " << data.size() << " bytes.";
+    }
     if (data.size() <= updater::MaxPackageSize) {
-        m_tempFile.write(data);
+        if (!writeToTempFile(data)) {
+            LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Writing the temporary file failed: "
+                              << m_tempFile.errorString();
+            m_fileWriteFailed = true;
+        }
     } else {
         LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Data is oversized. File size = " << data.size()
                           << " bytes.";
@@ -76,6 +104,8 @@ bool CDefaultLibrary::installPackage()
 bool CDefaultLibrary::finalzieDownload()
 {
     if (!handleDownloadErrors())
+        return false;
+    if (!verifyExpectedHash())
         return false;
     if (!verifyDownloadedFile())
         return false;

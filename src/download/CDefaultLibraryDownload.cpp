@@ -1,9 +1,9 @@
 // HTTPS download of the package into the temporary file.
 //
 // downloadFile runs a local event loop until the reply finishes, the file
-// turns out to be oversized, or nothing has arrived for ten seconds. It
-// only records what happened (flags and error code); handleDownloadErrors
-// turns that into a result afterwards.
+// turns out to be oversized, nothing has arrived for ten seconds, or the
+// download has run for fifteen minutes. It only records what happened (flags
+// and error code); handleDownloadErrors turns that into a result afterwards.
 
 #include "controller/CDefaultLibrary.h"
 
@@ -15,13 +15,19 @@
 #include <updater/updater.h>
 
 #include "logging/Log.h"
+#include "module/FaultInjection.h"
 
 namespace {
 
 // Silence on the connection longer than this ends the download.
 const int kInactivityTimeoutMs = 10000;
-// Most of the body held in memory at a time.
-const qint64 kReadBufferSize = 256 * 1024;
+// Longest a download may take however steadily data arrives: a server that
+// trickles a byte now and then would otherwise hold the call for days.
+const int kDownloadDurationLimitMs = 15 * 60 * 1000;
+// Most of the body held in memory at a time. Chosen by measurement
+// (bench/download/run.sh compares sizes): 32 to 64 KiB download fastest here,
+// 128 KiB and more are slower and hold more memory.
+const qint64 kReadBufferSize = 64 * 1024;
 
 } // namespace
 
@@ -38,7 +44,7 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
     m_reply = QSharedPointer<QNetworkReply>(m_NetManager->get(request));
     // Qt's network thread would otherwise buffer as much as the server
     // sends ahead of us; with a bound it waits until the file has taken it.
-    m_reply->setReadBufferSize(kReadBufferSize);
+    m_reply->setReadBufferSize(UPDATER_LIMIT("download_read_buffer", kReadBufferSize));
     // Certificate problems do not stop the transfer: they are logged by
     // handleSSLErrors, and the package's signature decides afterwards.
     m_reply->ignoreSslErrors();
@@ -50,6 +56,11 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
     timer.setInterval(kInactivityTimeoutMs);
     // A coarse timer may fire up to 5 % early; the limit is ten full seconds.
     timer.setTimerType(Qt::PreciseTimer);
+    const int durationLimitMs = int(UPDATER_LIMIT("download_duration_ms", kDownloadDurationLimitMs));
+    QTimer durationTimer;
+    durationTimer.setSingleShot(true);
+    durationTimer.setInterval(durationLimitMs);
+    durationTimer.setTimerType(Qt::PreciseTimer);
     QEventLoop loop;
 
     QNetworkReply* reply = m_reply.data();
@@ -69,6 +80,20 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
             m_networkError = true;
             LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::timeoutHandler :: Connection error occurred: ["
                               << m_networkErrorCode << "][Connection timed out]";
+            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::timeoutHandler :: No data received for "
+                              << kInactivityTimeoutMs / 1000 << " s: inactivity limit reached.";
+            loop.quit();
+        },
+        Qt::DirectConnection);
+    connect(
+        &durationTimer, &QTimer::timeout, &durationTimer,
+        [this, &loop, durationLimitMs]() {
+            m_networkErrorCode = QNetworkReply::TimeoutError;
+            m_networkError = true;
+            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::durationHandler :: Connection error occurred: ["
+                              << m_networkErrorCode << "][Connection timed out]";
+            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::durationHandler :: Download still running after "
+                              << durationLimitMs / 1000.0 << " s: download time limit reached.";
             loop.quit();
         },
         Qt::DirectConnection);
@@ -83,8 +108,10 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
         Qt::DirectConnection);
 
     timer.start();
+    durationTimer.start();
     loop.exec(QEventLoop::AllEvents);
     timer.stop();
+    durationTimer.stop();
 
     LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile :: Downloading file [" << m_downloadFileUrl.constData()
                         << "] finished";
@@ -115,12 +142,26 @@ void CDefaultLibrary::saveDataFromReplyToFile()
     // the download is judged a file system error.
     if (m_fileWriteFailed)
         return;
-    const qint64 written = m_tempFile.write(data);
-    if (written != data.size()) {
+    if (!writeToTempFile(data)) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::saveDataFromReplyToFile :: Writing the temporary file failed: "
                           << m_tempFile.errorString();
         m_fileWriteFailed = true;
     }
+}
+
+bool CDefaultLibrary::writeToTempFile(const QByteArray& data)
+{
+    // A write that fills the disk stores what fits and returns that much
+    // without an error; the next one fails and leaves the system's reason
+    // ("No space left on device") in the file's error string.
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 now = m_tempFile.write(data.constData() + written, data.size() - written);
+        if (now <= 0)
+            return false;
+        written += now;
+    }
+    return true;
 }
 
 void CDefaultLibrary::logReplyStatusCode()

@@ -47,9 +47,13 @@ bool CDefaultLibrary::handleDownloadErrors()
         return false;
     }
     // Writes are buffered: the last ones may only fail when the file is
-    // closed, which leaves the write error on the file.
-    if (m_fileWriteFailed || m_tempFile.error() == QFileDevice::WriteError) {
-        LOG_UPDATER(WARN) << "CDefaultLibrary::handleDownloadErrors :: Downloaded file could not be written.";
+    // closed, which leaves the error on the file (a full disk as a resource
+    // error, anything else as a write error).
+    const QFileDevice::FileError closeError = m_tempFile.error();
+    const bool closeFailed = closeError == QFileDevice::WriteError || closeError == QFileDevice::ResourceError;
+    if (m_fileWriteFailed || closeFailed) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::handleDownloadErrors :: Downloaded file could not be written."
+                          << (closeFailed ? QStringLiteral(" ") + m_tempFile.errorString() : QString());
         m_result = ResultTexts::fileSystemError();
         return false;
     }

@@ -1,41 +1,29 @@
 #include "StyleSheet.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QIcon>
+#include <QWidget>
 
 #include "GuiThread.h"
 
-namespace {
-
-QApplication* widgetApplication()
+void applyStyleSheet(const QString& path, QWidget* window)
 {
-    return qobject_cast<QApplication*>(QCoreApplication::instance());
-}
-
-} // namespace
-
-void applyStyleSheet(const QString& path)
-{
-    if (isGuiThread() && widgetApplication()) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            widgetApplication()->setStyleSheet(QString::fromUtf8(file.readAll()));
-    }
-    applyWindowIconFromStyleSheet();
-}
-
-void applyWindowIconFromStyleSheet()
-{
-    if (!isGuiThread() || !widgetApplication())
+    if (!window || !isGuiThread())
         return;
-    const QString path = windowIconPathFromStyleSheet(widgetApplication()->styleSheet());
-    if (path.isEmpty())
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return;
-    // An icon that cannot be read would only take away the host's own icon.
-    const QIcon icon(path);
+    const QString styleSheet = QString::fromUtf8(file.readAll());
+    window->setStyleSheet(styleSheet);
+
+    // The sheet's qproperty sets the icon only once the window is polished;
+    // set it now, so that it is there from the first show.
+    const QString iconPath = windowIconPathFromStyleSheet(styleSheet);
+    if (iconPath.isEmpty())
+        return;
+    const QIcon icon(iconPath);
     if (!icon.pixmap(QSize(16, 16)).isNull())
-        QGuiApplication::setWindowIcon(icon);
+        window->setWindowIcon(icon);
 }
 
 QString windowIconPathFromStyleSheet(const QString& styleSheet)

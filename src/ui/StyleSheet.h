@@ -3,13 +3,13 @@
 
 #include <QString>
 
-// Installs the style sheet file as the application's style sheet (when it
-// opens), then the window icon that the application's style sheet names.
-void applyStyleSheet(const QString& path);
+class QWidget;
 
-// Makes the icon named by "qproperty-windowIcon: url(PATH);" in the
-// application's style sheet the application's window icon.
-void applyWindowIconFromStyleSheet();
+// Gives one of the module's windows the style sheet file (when it opens) and
+// the window icon that the sheet names. Only that window and its children
+// are styled: the application's style sheet and window icon belong to the
+// host and stay as they are.
+void applyStyleSheet(const QString& path, QWidget* window);
 
 // PATH of the first "qproperty-windowIcon: url(PATH);" line; empty when the
 // sheet has none.

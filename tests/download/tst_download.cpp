@@ -10,45 +10,9 @@
 #include "support/DownloadRun.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
+#include "support/SmallTemporaryFolder.h"
 
 Q_DECLARE_METATYPE(HttpsTestServer::Route)
-
-namespace {
-
-// A real 1 MiB tmpfs as the temporary folder, for as long as it lives.
-class SmallTemporaryFolder
-{
-public:
-    SmallTemporaryFolder()
-        : m_oldTmpDir(qgetenv("TMPDIR"))
-    {
-        if (!m_mountPoint.isValid())
-            return;
-        m_mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                                QStringLiteral("-o"), QStringLiteral("size=1m"),
-                                                                QStringLiteral("tmpfs"), m_mountPoint.path()})
-                    == 0;
-        if (m_mounted)
-            qputenv("TMPDIR", m_mountPoint.path().toLocal8Bit());
-    }
-    ~SmallTemporaryFolder()
-    {
-        if (m_oldTmpDir.isNull())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", m_oldTmpDir);
-        if (m_mounted)
-            QProcess::execute(QStringLiteral("umount"), {m_mountPoint.path()});
-    }
-    bool isMounted() const { return m_mounted; }
-
-private:
-    QByteArray m_oldTmpDir;
-    QTemporaryDir m_mountPoint;
-    bool m_mounted = false;
-};
-
-} // namespace
 
 namespace {
 
@@ -207,6 +171,8 @@ void TestDownload::silentServerTimesOut()
     QVERIFY2(outcome.details.startsWith(QLatin1String("[4]")), qPrintable(outcome.details));
     QVERIFY(outcome.fileBytes.isEmpty());
     QVERIFY(log.hasNewLine(QStringLiteral("Connection error occurred: [4][Connection timed out]")));
+    QVERIFY(log.hasNewLine(QStringLiteral("WARN  - CDefaultLibrary::downloadFile::timeoutHandler :: No data received "
+                                          "for 10 s: inactivity limit reached.")));
 }
 
 // Each chunk restarts the ten-second countdown, so a transfer that lasts
@@ -310,6 +276,8 @@ void TestDownload::fullDiskIsFileSystemError()
     const DownloadOutcome outcome = runDownload(m_server.url(path));
     QCOMPARE(outcome.code, 41);
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::handleDownloadErrors :: Downloaded file could not be written.")));
+    // The cause in the system's words.
+    QVERIFY2(log.hasNewLine(QStringLiteral("No space left on device")), qPrintable(log.newText()));
 }
 
 QTEST_MAIN(TestDownload)

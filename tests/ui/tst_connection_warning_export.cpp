@@ -48,6 +48,8 @@ private slots:
     void proxySettingsComeBack();
     void offTheGuiThread_data();
     void offTheGuiThread();
+    void hostLookIsLeftAlone_data();
+    void hostLookIsLeftAlone();
 
 private:
     QByteArray call(const updater::Request& request, const updater::Context& context);
@@ -188,6 +190,101 @@ void TestConnectionWarningExport::offTheGuiThread()
     delete thread;
     QCOMPARE(result, expected);
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::ShowConnectionWarning :: Dialogs need the GUI thread")));
+}
+
+void TestConnectionWarningExport::hostLookIsLeftAlone_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("styledWindows");
+
+    const QByteArray cancelled = "41|operation aborted|user clicked the cancel button";
+    QTest::newRow("Ok") << "ok" << cancelled << 1;
+    QTest::newRow("proxy settings entered") << "proxy" << QByteArray("46|proxy settings set|") << 2;
+    // The proxy dialog's own children: the missing-input message box and
+    // the on-screen keyboard.
+    QTest::newRow("message box and keyboard, then cancel") << "children" << cancelled << 4;
+}
+
+// The module's dialogs wear its style sheet and window icon; the host's
+// application style sheet, application icon and own windows stay as they
+// were, whichever way the call ends.
+void TestConnectionWarningExport::hostLookIsLeftAlone()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, styledWindows);
+
+    QFile moduleSheetFile(QStringLiteral(":/updater/qss/style.css"));
+    QVERIFY(moduleSheetFile.open(QIODevice::ReadOnly));
+    const QString moduleSheet = QString::fromUtf8(moduleSheetFile.readAll());
+    const QString hostSheet = QStringLiteral("QLabel { color: rgb(1, 2, 3); }");
+    QPixmap hostPixmap(32, 32);
+    hostPixmap.fill(Qt::darkGreen);
+    const QIcon hostIcon(hostPixmap);
+    QPixmap windowPixmap(32, 32);
+    windowPixmap.fill(Qt::darkBlue);
+    const QIcon windowIcon(windowPixmap);
+    qApp->setStyleSheet(hostSheet);
+    QApplication::setWindowIcon(hostIcon);
+    QWidget hostWindow;
+    hostWindow.setWindowIcon(windowIcon);
+    hostWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&hostWindow));
+
+    int styled = 0;
+    QStringList unstyled;
+    QString warningSheet;
+    const auto check = [&](QWidget* window) {
+        const bool moduleIcon = window->windowIcon().availableSizes() == QList<QSize>{QSize(64, 64)};
+        if (moduleIcon && qApp->styleSheet() == hostSheet)
+            ++styled;
+        else
+            unstyled << window->metaObject()->className();
+    };
+    ModalDriver::onNextModal([&](QWidget* warning) {
+        check(warning);
+        warningSheet = warning->styleSheet();
+        if (path == QLatin1String("ok")) {
+            QVERIFY(ModalDriver::clickButton(warning, "okButton"));
+            return;
+        }
+        ModalDriver::onNextModal([&](QWidget* proxy) {
+            check(proxy);
+            if (path == QLatin1String("proxy")) {
+                typeInto(proxy, "addressLineEdit", QStringLiteral("proxy"));
+                typeInto(proxy, "portLineEdit", QStringLiteral("8080"));
+                QVERIFY(ModalDriver::clickButton(proxy, "ok"));
+                return;
+            }
+            ModalDriver::onNextModal([&, proxy](QWidget* box) {
+                check(box);
+                ModalDriver::onNextModal([&, proxy](QWidget* keyboard) {
+                    check(keyboard);
+                    QVERIFY(ModalDriver::clickButton(keyboard, "enterButton"));
+                    QTimer::singleShot(0, proxy, [proxy] { QVERIFY(ModalDriver::clickButton(proxy, "cancel")); });
+                }, proxy);
+                QVERIFY(ModalDriver::clickButton(box, "ok"));
+                QTimer::singleShot(0, proxy, [proxy] {
+                    QVERIFY(ModalDriver::clickButton(proxy, "usePassCheckbox"));
+                    QVERIFY(ModalDriver::clickButton(proxy, "passKeyboardPushButton"));
+                });
+            }, proxy);
+            QVERIFY(ModalDriver::clickButton(proxy, "ok")); // nothing entered: the message box
+        }, warning);
+        QVERIFY(ModalDriver::clickButton(warning, "proxySettingsButton"));
+    });
+
+    const QByteArray result = call({{"connectionErrorCode", "7"}}, {{"languageId", QVariant("1")}});
+    QVERIFY2(result.startsWith(expected), result.constData());
+    QVERIFY2(unstyled.isEmpty(), qPrintable(unstyled.join(QLatin1Char(' '))));
+    QCOMPARE(styled, styledWindows);
+    QCOMPARE(warningSheet, moduleSheet);
+
+    QCOMPARE(qApp->styleSheet(), hostSheet);
+    QCOMPARE(QApplication::windowIcon().cacheKey(), hostIcon.cacheKey());
+    QCOMPARE(hostWindow.windowIcon().cacheKey(), windowIcon.cacheKey());
+    qApp->setStyleSheet(QString());
 }
 
 QTEST_MAIN(TestConnectionWarningExport)

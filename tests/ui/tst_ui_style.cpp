@@ -10,6 +10,7 @@
 #include "controller/CDefaultLibrary.h"
 #include "module/ResourceBundle.h"
 #include "ui/CConnectionWarning.h"
+#include "ui/CMessageBox.h"
 #include "ui/MouseSimulator.h"
 #include "ui/StyleSheet.h"
 #include "ui/TranslationLoader.h"
@@ -142,19 +143,37 @@ void TestUiStyle::windowIconPath()
 
 void TestUiStyle::styleSheetAndIcon()
 {
-    // A sheet that does not open and one naming an unreadable icon change
-    // neither the host's sheet nor its icon.
-    const QString hostSheet = QStringLiteral("QWidget {\n    qproperty-windowIcon: url(:/nowhere.ico);\n}");
+    // The host's own sheet and icon, and a window of its own.
+    const QString hostSheet = QStringLiteral("QLabel { color: rgb(1, 2, 3); }");
     qApp->setStyleSheet(hostSheet);
     const QIcon hostIcon(QStringLiteral(":/updater/images/keyboard.ico"));
     QGuiApplication::setWindowIcon(hostIcon);
-    applyStyleSheet(QStringLiteral(":/updater/qss/missing.css"));
+    QWidget hostWindow;
+    hostWindow.setWindowIcon(hostIcon);
+    hostWindow.show();
+
+    // A sheet that does not open changes nothing.
+    CConnectionWarning unstyled(nullptr);
+    applyStyleSheet(QStringLiteral(":/updater/qss/missing.css"), &unstyled);
+    QCOMPARE(unstyled.styleSheet(), QString());
+
+    // The module's sheet goes on its window, with the icon it names, from
+    // the first show on; the children of the window take it too.
+    CConnectionWarning dialog(nullptr);
+    applyStyleSheet(QStringLiteral(":/updater/qss/style.css"), &dialog);
+    QVERIFY(dialog.styleSheet().contains(QStringLiteral("qproperty-windowIcon: url(:/updater/images/windowIcon.ico);")));
+    QCOMPARE(dialog.windowIcon().availableSizes(), QList<QSize>{QSize(64, 64)});
+    CMessageBox child(QMessageBox::Warning, QStringLiteral("t"), QStringLiteral("x"), QMessageBox::Ok, &dialog,
+                      Qt::Dialog);
+    dialog.show();
+    child.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&child));
+    QCOMPARE(child.windowIcon().availableSizes(), QList<QSize>{QSize(64, 64)});
+
+    // The application and the host's window are left as they were.
     QCOMPARE(qApp->styleSheet(), hostSheet);
     QCOMPARE(QGuiApplication::windowIcon().cacheKey(), hostIcon.cacheKey());
-
-    applyStyleSheet(QStringLiteral(":/updater/qss/style.css"));
-    QVERIFY(qApp->styleSheet().contains(QStringLiteral("qproperty-windowIcon: url(:/updater/images/windowIcon.ico);")));
-    QCOMPARE(QGuiApplication::windowIcon().availableSizes(), QList<QSize>{QSize(64, 64)});
+    QCOMPARE(hostWindow.windowIcon().cacheKey(), hostIcon.cacheKey());
     qApp->setStyleSheet(QString());
 }
 

@@ -59,16 +59,18 @@ int main(int argc, char** argv)
     CDefaultLibrary library(nullptr);
     const QString suffix = library.getLanguageSuffix({{"languageId", QVariant(id)}});
     TranslationLoader translations(suffix, QStringLiteral(":/updater/translations/"), nullptr);
-    applyStyleSheet(QStringLiteral(":/updater/qss/style.css"));
+    const QString styleSheet = QStringLiteral(":/updater/qss/style.css");
     const QString tag = suffix.isEmpty() ? QStringLiteral("pl") : suffix;
 
     bool ok = true;
     {
         CConnectionWarning warning(nullptr);
+        applyStyleSheet(styleSheet, &warning);
         ok = grab(&warning, out.filePath(QStringLiteral("connection-warning-%1.png").arg(tag))) && ok;
     }
     {
         CProxySettings proxy(nullptr);
+        applyStyleSheet(styleSheet, &proxy);
         ok = grab(&proxy, out.filePath(QStringLiteral("proxy-settings-%1.png").arg(tag))) && ok;
         proxy.addressLineEdit->setText(QStringLiteral("proxy.example.com"));
         proxy.portLineEdit->setText(QStringLiteral("3128"));
@@ -80,11 +82,13 @@ int main(int argc, char** argv)
         CMessageBox box(QMessageBox::Warning, CProxySettings::tr("Attention"),
                         CProxySettings::tr("Server address not entered"), QMessageBox::Ok, nullptr,
                         Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+        applyStyleSheet(styleSheet, &box);
         ok = grab(&box, out.filePath(QStringLiteral("message-box-%1.png").arg(tag))) && ok;
     }
     if (tag == QLatin1String("pl")) {
         // The keyboard has no translated texts: its layers once.
         CKeyboardWindow keyboard(nullptr);
+        applyStyleSheet(styleSheet, &keyboard);
         QLineEdit target;
         keyboard.setTarget(&target);
         ok = grab(&keyboard, out.filePath(QStringLiteral("keyboard.png"))) && ok;

@@ -1,0 +1,70 @@
+// The package's SHA-256 against the one the host expects.
+//
+// The signature proves that the publisher made a package, not that it is the
+// one the host wants: anyone on the path can serve an older signed package.
+// A host that learns the package's hash from its own authenticated source
+// passes it in the request's "sha256", and nothing else is installed.
+
+#include "controller/CDefaultLibrary.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QRegularExpression>
+
+#include "logging/Log.h"
+#include "module/FaultInjection.h"
+#include "module/ResultTexts.h"
+
+namespace {
+
+const int Sha256HexDigits = 64;
+
+bool isSha256Hex(const QByteArray& text)
+{
+    static const QRegularExpression hex(QStringLiteral("\\A[0-9A-Fa-f]{%1}\\z").arg(Sha256HexDigits));
+    return hex.match(QString::fromLatin1(text)).hasMatch();
+}
+
+// The host's text as it may go into the log: no line breaks or other
+// control characters, and not without end.
+QByteArray printable(const QByteArray& text)
+{
+    return text.left(2 * Sha256HexDigits).toPercentEncoding();
+}
+
+} // namespace
+
+bool CDefaultLibrary::verifyExpectedHash()
+{
+    UPDATER_FAULT_POINT("package-verification");
+    if (m_expectedSha256.isEmpty())
+        return true;
+
+    QFile package(m_tempFile.fileName());
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!package.open(QIODevice::ReadOnly) || !hash.addData(&package)) {
+        LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: Package cannot be read to compute its SHA-256: "
+                           << package.errorString();
+        m_result = ResultTexts::verificationError();
+        return false;
+    }
+    const QByteArray actual = hash.result().toHex();
+
+    if (!isSha256Hex(m_expectedSha256)) {
+        LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: Expected SHA-256 is not 64 hexadecimal digits: "
+                              "expected="
+                           << printable(m_expectedSha256).constData() << " actual=" << actual.constData();
+        m_result = ResultTexts::verificationError();
+        return false;
+    }
+    if (m_expectedSha256.toLower() != actual) {
+        LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: SHA-256 of the package differs from the "
+                              "expected one: expected="
+                           << m_expectedSha256.toLower().constData() << " actual=" << actual.constData();
+        m_result = ResultTexts::verificationError();
+        return false;
+    }
+    LOG_UPDATER(NOTICE) << "CDefaultLibrary::verifyExpectedHash :: SHA-256 of the package is the expected one: "
+                        << actual.constData();
+    return true;
+}

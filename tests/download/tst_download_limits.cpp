@@ -1,0 +1,99 @@
+// The two time limits of a download, in a host process (updater-host) with
+// the test build of the library, whose fifteen-minute limit on a whole
+// download is shortened through its environment. The server is a real HTTPS
+// server on 127.0.0.1 that trickles the body: never silent long enough for
+// the inactivity limit, and slower than the shortened limit on the whole.
+
+#include <QtTest>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "support/HttpsTestServer.h"
+#include "support/LogFile.h"
+#include "support/TestPaths.h"
+
+namespace {
+
+QString hostLogPath()
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/UpdaterTests/tst_download_limits/logs/updater.log");
+}
+
+} // namespace
+
+class TestDownloadLimits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void trickleIsBounded_data();
+    void trickleIsBounded();
+
+private:
+    HttpsTestServer m_server;
+};
+
+void TestDownloadLimits::initTestCase()
+{
+    QVERIFY(m_server.start());
+    // 6 chunks 700 ms apart: about 3.5 s in all, never a second of silence.
+    m_server.setRoute(QStringLiteral("/trickle.ztx"), HttpsTestServer::drip(QByteArray(6 * 100, 't'), 100, 700));
+}
+
+void TestDownloadLimits::cleanupTestCase()
+{
+    m_server.stop();
+}
+
+void TestDownloadLimits::trickleIsBounded_data()
+{
+    QTest::addColumn<QString>("durationLimitMs"); // empty: the shipped limit
+    QTest::addColumn<QByteArray>("result");
+    QTest::addColumn<bool>("limitHit");
+
+    QTest::newRow("limit shorter than the transfer")
+        << "1500" << QByteArray("45|network/proxy error occured during downloading|[4] ") << true;
+    // Arrives whole; not being a package, it fails verification.
+    QTest::newRow("shipped limit") << QString() << QByteArray("43|verification error|") << false;
+}
+
+void TestDownloadLimits::trickleIsBounded()
+{
+    QFETCH(QString, durationLimitMs);
+    QFETCH(QByteArray, result);
+    QFETCH(bool, limitHit);
+
+    QTemporaryDir installation;
+    QVERIFY(installation.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!durationLimitMs.isEmpty())
+        environment.insert(QStringLiteral("UPDATER_LIMIT_DOWNLOAD_DURATION_MS"), durationLimitMs);
+    LogFile log(hostLogPath());
+    QProcess host;
+    host.setProcessEnvironment(environment);
+    host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    host.start(TestPaths::binaryDir() + QStringLiteral("/bin/updater-host"),
+               {QStringLiteral("--library"), QStringLiteral(UPDATER_FAULTS_LIBRARY_PATH), QStringLiteral("--org-name"),
+                QStringLiteral("UpdaterTests"), QStringLiteral("--app-name"), QStringLiteral("tst_download_limits"),
+                QStringLiteral("--dir"), installation.path(), QStringLiteral("update"), QStringLiteral("--url"),
+                m_server.url(QStringLiteral("/trickle.ztx"))});
+    QVERIFY(host.waitForFinished(60000));
+    const QByteArray output = host.readAllStandardOutput().trimmed();
+    QVERIFY2(output.startsWith(result), output.constData());
+
+    const QString durationLine = QStringLiteral("WARN  - CDefaultLibrary::downloadFile::durationHandler :: Download "
+                                                "still running after 1.5 s: download time limit reached.");
+    QCOMPARE(log.hasNewLine(durationLine), limitHit);
+    QCOMPARE(log.hasNewLine(QStringLiteral("durationHandler :: Connection error occurred: [4][Connection timed out]")),
+             limitHit);
+    QVERIFY(!log.hasNewLine(QStringLiteral("inactivity limit reached")));
+}
+
+QTEST_GUILESS_MAIN(TestDownloadLimits)
+#include "tst_download_limits.moc"

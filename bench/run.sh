@@ -15,7 +15,7 @@ report="$out/report.md"
 scripts/install-deps.sh >/dev/null
 echo "bench: building"
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null 2>&1
-cmake --build "$build_dir" -j"$(nproc)" --target updater updater-host ztx updater-test-https-server \
+cmake --build "$build_dir" -j"$(nproc)" --target updater updater_faults updater-host ztx updater-test-https-server \
     updater-bench-download bench_verify bench_old_files >/dev/null
 
 section() {

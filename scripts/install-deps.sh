@@ -16,7 +16,7 @@ packages=(
     tinyproxy xvfb xauth x11-utils openssl curl unzip zip
     # screenshots of the dialogs (window manager for title bars and icons)
     openbox
-    util-linux procps psmisc time
+    util-linux procps psmisc time strace
     # fonts for the dialogs, including Polish and Croatian letters
     fonts-dejavu-core
 )

@@ -1,14 +1,25 @@
 #!/usr/bin/env bash
 # bench_update.sh [BUILD_DIR] [RUNS]      (FILES=N: files in the package, BYTES=N: their total size)
 #
-# An Update of a 10 MiB package of 1,000 files (or FILES) over loopback HTTPS, through
-# updater-host and the built library, beside the pipeline a person would
-# otherwise script on the same package from the same server:
+# An Update of a package of 1,000 files (or FILES) of BYTES (default
+# 10,000,000) incompressible bytes over loopback HTTPS, through updater-host
+# and the built library, beside the pipeline a person would otherwise script
+# on the same package from the same server:
 #   curl -k the archive and its signature, openssl dgst -sha256 -verify,
 #   unzip -o into the folder.
 # The project's HTTPS test server on 127.0.0.1 serves both.
-# Both into a fresh folder and over an existing installation of the same
-# files. Prints the median times of RUNS runs (default 5) and their ratio.
+#
+# Into a fresh folder and over an existing installation of the same files.
+# The two take turns in every run (the order alternates), each run gets new
+# folders, set up and written to the disk (sync) before the timed command,
+# and the median of RUNS runs (default 5) is printed with the ratio. Folders
+# are deleted only at the end: on this kind of disk, creating files costs
+# several times more for a while after many were deleted, which would weigh
+# on whichever command creates files next. Then, for the updater:
+# where one run spends its time (from the module's log), its flush calls
+# (strace -c), and the time the next call takes to roll back an
+# installation killed half-way (test build of the library) beside a call
+# that finds nothing to roll back.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$(cd "${1:-build}" && pwd)
@@ -25,9 +36,10 @@ trap cleanup EXIT
 cd "$work"
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p src www "$HOME"
+log=$XDG_CONFIG_HOME/UpdaterBench/bench_update/logs/updater.log
+host() { "$build/bin/updater-host" --org-name UpdaterBench --app-name bench_update "$@"; }
 
-# FILES (default 1,000) files of incompressible bytes, BYTES (default
-# 10,000,000) in all, in 10 folders.
+# FILES files of incompressible bytes, BYTES in all, in 10 folders.
 files=${FILES:-1000}
 bytes=${BYTES:-10000000}
 head -c "$bytes" /dev/urandom > blob
@@ -40,13 +52,16 @@ for part in part.*; do
 done
 rm blob
 
-"$build/bin/ztx" pack src --key "$key" -o www/app.ztx >/dev/null
+"$build/bin/ztx" pack src --key "$key" -o www/app.ztx >/dev/null 2>&1
 (cd src && zip -q -r -0 ../www/app.zip .)
 openssl dgst -sha256 -sign "$key" -out www/app.zip.sig www/app.zip
 openssl pkey -in "$key" -pubout -out public.pem 2>/dev/null
 echo "package: $(stat -c %s www/app.ztx) bytes, $(find src -type f | wc -l) files"
 
-# The project's HTTPS test server serves both sides.
+# Let the disk settle after the set-up's own files came and went.
+sync
+sleep "${SETTLE_SECONDS:-30}"
+
 start_https_server "$build/bin/updater-test-https-server" www server ||
     { echo "server did not start"; cat server.err; exit 1; }
 url=https://127.0.0.1:$https_server_port
@@ -55,7 +70,7 @@ now() { date +%s.%N; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 updater_once() { # folder
-    "$build/bin/updater-host" --dir "$1" update --url "$url/app.ztx" > result.txt 2>&1 || true
+    host --dir "$1" update --url "$url/app.ztx" > result.txt 2>&1 || true
     grep -q '^0|file updated' result.txt || { echo "Update failed: $(cat result.txt)" >&2; return 1; }
 }
 pipeline_once() { # folder
@@ -64,22 +79,32 @@ pipeline_once() { # folder
     openssl dgst -sha256 -verify public.pem -signature dl.zip.sig dl.zip > /dev/null
     unzip -o -q dl.zip -d "$1"
 }
+folder=0
+prepare() { # mode; sets $dir
+    folder=$((folder + 1))
+    dir=inst-$folder
+    mkdir "$dir"
+    if [ "$1" = existing ]; then cp -r src/. "$dir/"; fi
+    # What the set-up wrote is not the timed command's to flush.
+    sync
+}
 
 for mode in fresh existing; do
     : > updater.times
     : > pipeline.times
-    for _ in $(seq "$runs"); do
-        for tool in updater pipeline; do
-            rm -rf "inst-$tool"
-            mkdir "inst-$tool"
-            if [ "$mode" = existing ]; then cp -r src/. "inst-$tool/"; fi
+    for run in $(seq "$runs"); do
+        order="updater pipeline"
+        if [ $((run % 2)) -eq 0 ]; then order="pipeline updater"; fi
+        for tool in $order; do
+            prepare "$mode"
+            eval "dir_$tool=$dir"
             start=$(now)
-            "${tool}_once" "inst-$tool"
+            "${tool}_once" "$dir"
             end=$(now)
             awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >> "$tool.times"
         done
-        cmp -s <(cd inst-updater && find . -type f ! -path './UPDATES/*' -exec sha256sum {} + | sort -k2) \
-            <(cd inst-pipeline && find . -type f -exec sha256sum {} + | sort -k2) ||
+        cmp -s <(cd "$dir_updater" && find . -type f ! -path './UPDATES/*' -exec sha256sum {} + | sort -k2) \
+            <(cd "$dir_pipeline" && find . -type f -exec sha256sum {} + | sort -k2) ||
             { echo "the two installations differ"; exit 1; }
     done
     ours=$(median < updater.times)
@@ -87,3 +112,62 @@ for mode in fresh existing; do
     printf 'update, %s folder: updater %.3f s, curl+openssl+unzip %.3f s, ratio %.2f\n' \
         "$mode" "$ours" "$theirs" "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { print a / b }')"
 done
+
+# Where one Update spends its time: the gaps between the module's own log
+# lines (download and signature check, entry check and unpacking, journal and
+# moving aside, moving in, flush and commit with the unpack folder's removal,
+# clean-up of the old files).
+for mode in fresh existing; do
+    prepare "$mode"
+    rm -f "$log" "$log".*
+    updater_once "$dir"
+    awk -v mode="$mode" '
+        function t(line) { split(substr(line, 12, 12), p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+        NR == 1 { start = t($0) }
+        /finalzieDownload :: Downloaded file verified/ { verified = t($0) }
+        /oFilePathsList.size\(\)=/ { unpacked = t($0) }
+        /addOldSuffixToFilesName :: oFilePath=/ && !aside { aside = t($0) }
+        /copyNewFiles :: oFilePath=/ && !movein { movein = t($0) }
+        /Temporary file.s permission changed/ { movedin = t($0) }
+        /Temporary updates files in UPDATES directory removed/ { committed = t($0) }
+        { last = t($0) }
+        END {
+            printf "phases (%s folder): download+verify %.3f s, entry check+unpack %.3f s, journal+move aside %.3f s, move in %.3f s, flush+commit+unpack folder removed %.3f s, clean-up %.3f s\n",
+                mode, verified - start, unpacked - verified, movein - unpacked, movedin - movein, committed - movedin, last - committed
+        }' $(ls -r "$log".* 2>/dev/null) "$log"
+done
+
+# Flush calls of one Update over the existing installation.
+if command -v strace > /dev/null; then
+    prepare existing
+    strace -f -c -o strace.txt -e trace=fsync,fdatasync,syncfs,sync,sync_file_range \
+        "$build/bin/updater-host" --org-name UpdaterBench --app-name bench_update --dir "$dir" \
+        update --url "$url/app.ztx" > /dev/null 2>&1 || true
+    printf 'flush calls per Update: %s\n' \
+        "$(awk '$NF ~ /^(fsync|fdatasync|syncfs|sync|sync_file_range)$/ { printf "%s %s, ", $NF, $4 }' strace.txt | sed 's/, $//')"
+fi
+
+# Rolling back an installation killed after moving half of its files in,
+# beside a call with nothing to roll back (both refuse their package at once).
+if [ -e "$build/lib/libupdater-faults.so" ]; then
+    : > recovery.times
+    : > idle.times
+    for run in $(seq "$runs"); do
+        prepare existing
+        UPDATER_FAULT=install.move-in:$((files / 2)) host --library "$build/lib/libupdater-faults.so" \
+            --dir "$dir" update --url "$url/app.ztx" > /dev/null 2>&1 || true
+        ls "$dir"/UPDATES/*.journal > /dev/null 2>&1 || { echo "the installation was not interrupted"; exit 1; }
+        sync
+        start=$(now)
+        host --dir "$dir" update-from-data /dev/null > /dev/null 2>&1 || true
+        end=$(now)
+        awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >> recovery.times
+        [ -z "$(ls -A "$dir"/UPDATES)" ] || { echo "recovery left $(ls "$dir"/UPDATES)"; exit 1; }
+        start=$(now)
+        host --dir "$dir" update-from-data /dev/null > /dev/null 2>&1 || true
+        end=$(now)
+        awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >> idle.times
+    done
+    printf 'recovery of an installation killed after %d of %d files moved in: %.3f s (a call with nothing to recover: %.3f s)\n' \
+        $((files / 2)) "$files" "$(median < recovery.times)" "$(median < idle.times)"
+fi

@@ -4,7 +4,10 @@
 #include <QString>
 #include <QStringList>
 
-// Unpacks a package's zip archive into a folder, entry by entry, and checks
+#include <atomic>
+
+// Unpacks a package's zip archive into a folder, entry by entry (several
+// entries side by side on several cores), and checks
 // every step: each write, flush and close, the entry's checksum, and that
 // each unpacked file holds exactly the entry's uncompressed size. A full
 // disk, a name the file system refuses or any other I/O error stops the
@@ -33,7 +36,14 @@ public:
     QString reason() const;
 
 private:
+    struct Worker {
+        int failedIndex = -1;
+        QString failedEntry;
+        QString reason; // empty: no failure
+    };
+
     bool fail(const QString& entry, const QString& reason);
+    Worker unpackEntries(const QString& destination, int first, int step, std::atomic<bool>* stop) const;
 
     QString m_packagePath;
     QString m_failedEntry;

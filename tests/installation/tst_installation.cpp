@@ -8,6 +8,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <thread>
+#include <vector>
+
 #include "InstallationTestTools.h"
 #include "controller/CDefaultLibrary.h"
 #include "support/LogFile.h"
@@ -38,6 +41,7 @@ private slots:
     void refusedPackagesTouchNothing_data();
     void refusedPackagesTouchNothing();
     void filesThePackageShipsAreNotCleanedAway();
+    void twoThreadsInstallOneAfterTheOther();
     void leftoversOfInterruptedUnpackingAreRemoved();
 
 private:
@@ -298,6 +302,41 @@ void TestInstallation::filesThePackageShipsAreNotCleanedAway()
     QCOMPARE(readFile(dir + QStringLiteral("/sub/backup.OLD")), QByteArray("shipped too"));
     QVERIFY(!QFileInfo::exists(dir + QStringLiteral("/stale.old")));
     QCOMPARE(QDir(dir + QStringLiteral("/sub")).entryList(QDir::Files), QStringList{QStringLiteral("backup.OLD")});
+}
+
+// Two threads of one process install into the same folder at once: the
+// lock lets one wait for the other, and both succeed.
+void TestInstallation::twoThreadsInstallOneAfterTheOther()
+{
+    const QString dir = installPath();
+    ZipBuilder first;
+    ZipBuilder second;
+    for (int i = 0; i < 200; ++i) {
+        first.file(QStringLiteral("shared/f%1.txt").arg(i), "first");
+        second.file(QStringLiteral("shared/f%1.txt").arg(i), "second");
+    }
+    first.file(QStringLiteral("first.txt"), "first");
+    second.file(QStringLiteral("second.txt"), "second");
+    const QByteArray packages[] = {first.bytes(), second.bytes()};
+    bool installed[] = {false, false};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 2; ++k) {
+        threads.emplace_back([&, k] {
+            CDefaultLibrary library;
+            installed[k] = installPackage(library, packages[k]);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    QVERIFY(installed[0] && installed[1]);
+    QCOMPARE(readFile(dir + QStringLiteral("/first.txt")), QByteArray("first"));
+    QCOMPARE(readFile(dir + QStringLiteral("/second.txt")), QByteArray("second"));
+    // Every shared file from the installation that ran last.
+    const QByteArray last = readFile(dir + QStringLiteral("/shared/f0.txt"));
+    for (int i = 1; i < 200; ++i)
+        QCOMPARE(readFile(dir + QStringLiteral("/shared/f%1.txt").arg(i)), last);
+    QCOMPARE(updatesEntries(dir), QStringList());
+    QCOMPARE(QDir(dir + QStringLiteral("/shared")).entryList(QDir::Files).size(), 200);
 }
 
 // What an installation killed while unpacking left: an unpack folder with no

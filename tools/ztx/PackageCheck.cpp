@@ -6,11 +6,10 @@
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
-#include <quazip/JlCompress.h>
-
 #include <updater/updater.h>
 
 #include "installation/PackageEntryCheck.h"
+#include "installation/PackageUnpacker.h"
 
 PackageCheck::PackageCheck(const QString& packagePath, const PackageContents& contents)
     : m_packagePath(packagePath)
@@ -75,13 +74,13 @@ bool PackageCheck::contentsAccepted(QList<Problem>* problems)
                        .arg(available);
         return true;
     }
-    if (JlCompress::extractDir(m_packagePath, unpackDir.path()).isEmpty()) {
-        const QString entry = firstEntryThatCannotBeUnpacked();
-        problems->append({entry,
-                          entry.isEmpty() ? QStringLiteral("the archive cannot be unpacked")
-                                          : QStringLiteral("cannot be unpacked (damaged or encrypted data, an "
-                                                           "unsupported compression method, or a name that clashes "
-                                                           "with another entry)"),
+    PackageUnpacker unpacker(m_packagePath);
+    QStringList unpacked;
+    if (!unpacker.unpack(unpackDir.path(), &unpacked)) {
+        problems->append({unpacker.failedEntry(),
+                          unpacker.failedEntry().isEmpty()
+                              ? QStringLiteral("the archive cannot be unpacked: %1").arg(unpacker.reason())
+                              : QStringLiteral("cannot be unpacked: %1").arg(unpacker.reason()),
                           fileSystemError});
         return false;
     }
@@ -89,22 +88,11 @@ bool PackageCheck::contentsAccepted(QList<Problem>* problems)
         problems->append({entryCheck.refusedEntry(), entryCheck.reason(), fileSystemError});
         return false;
     }
+    if (!unpacker.replaceLinksByCopies(unpacked)) {
+        problems->append({unpacker.failedEntry(), unpacker.reason(), fileSystemError});
+        return false;
+    }
     if (m_contents.count(PackageContents::Folder) == m_contents.entries().size())
         m_notes << QStringLiteral("the package holds only folders: clients install no file from it");
     return true;
-}
-
-// After a failed unpacking: the entries one by one, in archive order, into a
-// fresh folder, to name the one that fails.
-QString PackageCheck::firstEntryThatCannotBeUnpacked() const
-{
-    QTemporaryDir dir;
-    if (!dir.isValid())
-        return QString();
-    for (const PackageContents::Entry& entry : m_contents.entries()) {
-        const QString destination = dir.path() + QLatin1Char('/') + entry.name;
-        if (JlCompress::extractFile(m_packagePath, entry.name, destination).isEmpty())
-            return entry.name;
-    }
-    return QString();
 }

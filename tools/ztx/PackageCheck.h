@@ -39,8 +39,6 @@ public:
     QStringList notes() const;
 
 private:
-    QString firstEntryThatCannotBeUnpacked() const;
-
     QString m_packagePath;
     const PackageContents& m_contents;
     QStringList m_notes;

@@ -12,41 +12,27 @@ program="$build_dir/bin/ui_screenshots"
 out=docs/images
 mkdir -p "$out"
 
-xvfb_pid=
+. scripts/lib/xvfb.sh
 wm_pid=
 cleanup() {
     if [ -n "$wm_pid" ]; then
         kill "$wm_pid" 2>/dev/null || true
         wait "$wm_pid" 2>/dev/null || true
     fi
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    stop_xvfb
 }
 trap cleanup EXIT
-for display in $(seq 160 199); do
-    if [ ! -e "/tmp/.X11-unix/X$display" ] && [ ! -e "/tmp/.X$display-lock" ]; then
-        Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$display" ] && break
-            sleep 0.1
-        done
-        break
-    fi
-done
-[ -n "$xvfb_pid" ] || { echo "screenshots: no free X display" >&2; exit 1; }
+start_xvfb 160 199 1024x768x24 || { echo "screenshots: no free X display" >&2; exit 1; }
 
 # A window manager draws the title bars with the window icon.
 home=$(mktemp -d)
-HOME="$home" DISPLAY=":$display" openbox --sm-disable >/dev/null 2>&1 &
+HOME="$home" DISPLAY="$xvfb_display" openbox --sm-disable >/dev/null 2>&1 &
 wm_pid=$!
 sleep 1
 
 # The home of its own also keeps the module's log out of the user's home.
 for id in 0 1 2; do
-    env -u QT_QPA_PLATFORM HOME="$home" DISPLAY=":$display" QT_QPA_PLATFORM=xcb "$program" "$id" "$out"
+    env -u QT_QPA_PLATFORM HOME="$home" DISPLAY="$xvfb_display" QT_QPA_PLATFORM=xcb "$program" "$id" "$out"
 done
 rm -rf "$home"
 ls -1 "$out"/*.png

@@ -53,7 +53,7 @@ UPDATER_EXPORT QByteArray UpdateFromData(const QMap<QByteArray, QByteArray>& req
 // are.
 UPDATER_EXPORT QByteArray ShowConnectionWarning(const QMap<QByteArray, QByteArray>& request,
                                                 const QMap<QByteArray, QVariant>& context);
-// Returns "0|<version>".
+// Returns "0|<version>", the loaded library's UPDATER_VERSION (updater/version.h).
 UPDATER_EXPORT QByteArray GetModuleVersion(const QMap<QByteArray, QByteArray>& request,
                                            const QMap<QByteArray, QVariant>& context);
 

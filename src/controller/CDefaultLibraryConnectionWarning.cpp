@@ -5,10 +5,11 @@
 
 #include <QApplication>
 
+#include <updater/BaseException.h>
+#include <updater/OperationCancelledException.h>
+
 #include "logging/Log.h"
-#include "module/BaseException.h"
 #include "module/FaultInjection.h"
-#include "module/OperationCancelledException.h"
 #include "module/ResultTexts.h"
 #include "ui/CConnectionWarning.h"
 #include "ui/CProxySettings.h"

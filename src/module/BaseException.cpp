@@ -1,4 +1,4 @@
-#include "BaseException.h"
+#include <updater/BaseException.h>
 
 #include <cstring>
 

@@ -6,7 +6,9 @@
 // callGuarded(), which logs whatever escapes and hands the host the export's
 // failure result instead.
 
+#include <updater/BaseException.h>
 #include <updater/updater.h>
+#include <updater/version.h>
 
 #include <QApplication>
 #include <QFont>
@@ -15,7 +17,6 @@
 
 #include "controller/CDefaultLibrary.h"
 #include "logging/Log.h"
-#include "module/BaseException.h"
 #include "module/FaultInjection.h"
 #include "module/ResourceBundle.h"
 #include "module/ResultTexts.h"
@@ -75,11 +76,11 @@ QByteArray fileSystemErrorResult()
     return ResultTexts::fileSystemError().serialize();
 }
 
-// The failure results as static data: returning them allocates nothing.
-const QByteArray kFileSystemErrorBytes =
-    QByteArrayLiteral("41|file system error|insufficient permission for file operations");
-const QByteArray kNetworkProxyErrorBytes = QByteArrayLiteral("45|network/proxy error occured during downloading|");
-const QByteArray kModuleVersionBytes = QByteArrayLiteral("0|2.9.4846.6707");
+// The failure results, made once when the library is loaded: returning a
+// copy only shares them and allocates nothing.
+const QByteArray kFileSystemErrorBytes = ResultTexts::fileSystemError().serialize();
+const QByteArray kNetworkProxyErrorBytes = ResultTexts::networkProxyError(QString()).serialize();
+const QByteArray kModuleVersionBytes = QByteArrayLiteral("0|" UPDATER_VERSION);
 
 } // namespace
 

@@ -1,4 +1,4 @@
-#include "OperationCancelledException.h"
+#include <updater/OperationCancelledException.h>
 
 OperationCancelledException::OperationCancelledException() = default;
 

@@ -1,57 +1,102 @@
 #ifndef RESULTTEXTS_H
 #define RESULTTEXTS_H
 
+#include <updater/updater.h>
+#include <updater/version.h>
+
 #include "DllResultBasic.h"
 
-// The fixed result records the module hands to hosts.
+// The fixed result records the module hands to hosts: the one table of their
+// codes and texts. The codes are the public updater::ResultCode; hosts match
+// the texts as well, so a text never changes once shipped.
 namespace ResultTexts {
 
-const char* const ModuleVersion = "2.9.4846.6707";
+struct Entry {
+    updater::ResultCode code;
+    const char* message;
+    // nullptr: the details are the call's own (an error code, the proxy text).
+    const char* details;
+};
+
+inline constexpr Entry kFileUpdated = {updater::Success, "file updated", "file updated, need to relogin user"};
+inline constexpr Entry kFileSystemError = {updater::FileSystemError, "file system error",
+                                           "insufficient permission for file operations"};
+inline constexpr Entry kOperationAborted = {updater::FileSystemError, "operation aborted",
+                                            "user clicked the cancel button"};
+inline constexpr Entry kInsufficientParameters = {updater::InsufficientParameters, "insufficient parameters",
+                                                  "url or destFileName was not set"};
+inline constexpr Entry kVerificationError = {updater::VerificationError, "verification error",
+                                             "downloaded file can't be verified"};
+inline constexpr Entry kNetworkProxyError = {updater::NetworkProxyError,
+                                             "network/proxy error occured during downloading", nullptr};
+inline constexpr Entry kProxySettingsSet = {updater::ProxySettingsSet, "proxy settings set", nullptr};
+inline constexpr Entry kConnectionError = {updater::ConnectionError, "connection error occured during downloading",
+                                           nullptr};
+inline constexpr Entry kFileOversized = {updater::FileOversized, "file is oversized",
+                                         "file is oversized, downloading was aborted"};
+
+// Every entry above, in the order of their codes.
+inline constexpr const Entry* kAll[] = {
+    &kFileUpdated,       &kFileSystemError,  &kOperationAborted, &kInsufficientParameters, &kVerificationError,
+    &kNetworkProxyError, &kProxySettingsSet, &kConnectionError,  &kFileOversized};
+
+// The text of GetModuleVersion's result.
+inline constexpr const char* ModuleVersion = UPDATER_VERSION;
+
+// The record of an entry; details replaces the entry's own.
+inline DllResultBasic record(const Entry& entry, const QString& details)
+{
+    return DllResultBasic(entry.code, QString::fromLatin1(entry.message), details);
+}
+
+inline DllResultBasic record(const Entry& entry)
+{
+    return record(entry, QString::fromLatin1(entry.details));
+}
 
 inline DllResultBasic fileUpdated()
 {
-    return DllResultBasic(0, QStringLiteral("file updated"), QStringLiteral("file updated, need to relogin user"));
+    return record(kFileUpdated);
 }
 
 inline DllResultBasic fileSystemError()
 {
-    return DllResultBasic(41, QStringLiteral("file system error"),
-                          QStringLiteral("insufficient permission for file operations"));
+    return record(kFileSystemError);
 }
 
 inline DllResultBasic operationAborted()
 {
-    return DllResultBasic(41, QStringLiteral("operation aborted"), QStringLiteral("user clicked the cancel button"));
+    return record(kOperationAborted);
 }
 
 inline DllResultBasic insufficientParameters()
 {
-    return DllResultBasic(42, QStringLiteral("insufficient parameters"), QStringLiteral("url or destFileName was not set"));
+    return record(kInsufficientParameters);
 }
 
 inline DllResultBasic verificationError()
 {
-    return DllResultBasic(43, QStringLiteral("verification error"), QStringLiteral("downloaded file can't be verified"));
+    return record(kVerificationError);
 }
 
 inline DllResultBasic networkProxyError(const QString& details)
 {
-    return DllResultBasic(45, QStringLiteral("network/proxy error occured during downloading"), details);
+    return record(kNetworkProxyError, details);
 }
 
 inline DllResultBasic proxySettingsSet(const QString& hexProxyText)
 {
-    return DllResultBasic(46, QStringLiteral("proxy settings set"), hexProxyText);
+    return record(kProxySettingsSet, hexProxyText);
 }
 
 inline DllResultBasic connectionError(const QString& details)
 {
-    return DllResultBasic(47, QStringLiteral("connection error occured during downloading"), details);
+    return record(kConnectionError, details);
 }
 
 inline DllResultBasic fileOversized()
 {
-    return DllResultBasic(48, QStringLiteral("file is oversized"), QStringLiteral("file is oversized, downloading was aborted"));
+    return record(kFileOversized);
 }
 
 } // namespace ResultTexts

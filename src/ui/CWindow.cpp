@@ -2,9 +2,10 @@
 
 #include <QTimer>
 
+#include <updater/OperationCancelledException.h>
+
 #include "SignalEmitter.h"
 #include "WindowFocus.h"
-#include "module/OperationCancelledException.h"
 
 CWindow::CWindow(QWidget* parent)
     : QDialog(parent)

@@ -6,10 +6,11 @@
 
 #include <openssl/err.h>
 
+#include <updater/BaseException.h>
+
 #include "ModuleReader.h"
 #include "SignatureCheck.h"
 #include "logging/Log.h"
-#include "module/BaseException.h"
 #include "module/ResultTexts.h"
 
 bool CDefaultLibrary::verifyDownloadedFile()

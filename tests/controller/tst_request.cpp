@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "controller/CDefaultLibrary.h"
+#include "module/ResultTexts.h"
 #include "support/LogFile.h"
 
 using Request = QMap<QByteArray, QByteArray>;
@@ -65,7 +66,7 @@ void TestRequest::choosesAndChecksUrl()
     if (accepted) {
         QCOMPARE(library.m_result.serialize(), before);
     } else {
-        QCOMPARE(library.m_result.serialize(), QByteArray("42|insufficient parameters|url or destFileName was not set"));
+        QCOMPARE(library.m_result.serialize(), ResultTexts::insufficientParameters().serialize());
         QVERIFY2(log.hasNewLine(warning), qPrintable(log.newText()));
     }
 }

@@ -15,6 +15,7 @@
 #include <updater/updater.h>
 
 #include "controller/Base64Data.h"
+#include "module/ResultTexts.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
 #include "support/SmallTemporaryFolder.h"
@@ -25,9 +26,9 @@
 
 namespace {
 
-const QByteArray kInstalled = "0|file updated|file updated, need to relogin user";
-const QByteArray kVerificationError = "43|verification error|downloaded file can't be verified";
-const QByteArray kFileSystemError = "41|file system error|insufficient permission for file operations";
+const QByteArray kInstalled = ResultTexts::fileUpdated().serialize();
+const QByteArray kVerificationError = ResultTexts::verificationError().serialize();
+const QByteArray kFileSystemError = ResultTexts::fileSystemError().serialize();
 
 // The library's log file (not this test's own copy of the logger).
 QString libraryLog()

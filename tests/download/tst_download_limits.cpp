@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "module/ResultTexts.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
 #include "support/TestPaths.h"
@@ -58,9 +59,10 @@ void TestDownloadLimits::trickleIsBounded_data()
     QTest::addColumn<bool>("limitHit");
 
     QTest::newRow("limit shorter than the transfer")
-        << "1500" << QByteArray("45|network/proxy error occured during downloading|[4] ") << true;
+        << "1500" << ResultTexts::networkProxyError(QStringLiteral("[4] ")).serialize() << true;
     // Arrives whole; not being a package, it fails verification.
-    QTest::newRow("shipped limit") << QString() << QByteArray("43|verification error|") << false;
+    const QByteArray verificationError = ResultTexts::record(ResultTexts::kVerificationError, QString()).serialize();
+    QTest::newRow("shipped limit") << QString() << verificationError << false;
 }
 
 void TestDownloadLimits::trickleIsBounded()

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "controller/CDefaultLibrary.h"
+#include "module/ResultTexts.h"
 #include "support/LogFile.h"
 
 class TestDownloadErrors : public QObject
@@ -26,21 +27,23 @@ void TestDownloadErrors::judgesRecordedState_data()
     // Without a reply there is no error text to add to the number.
     const int networkProxy[] = {1, 2, 3, 4, 5, 6, 7, 99, 101, 102, 105, 199, 202};
     const int connection[] = {0, 100, 200, 201, 203, 204, 299, 399, 401, 403, 499};
-    for (int error : networkProxy)
+    for (int error : networkProxy) {
+        const QString details = QStringLiteral("[%1]").arg(error);
         QTest::addRow("error %d", error) << true << error << false << QByteArray("x")
-                                         << "45|network/proxy error occured during downloading|["
-                                                + QByteArray::number(error) + "]";
-    for (int error : connection)
+                                         << ResultTexts::networkProxyError(details).serialize();
+    }
+    for (int error : connection) {
+        const QString details = QStringLiteral("[%1]").arg(error);
         QTest::addRow("error %d", error) << true << error << false << QByteArray("x")
-                                         << "47|connection error occured during downloading|["
-                                                + QByteArray::number(error) + "]";
+                                         << ResultTexts::connectionError(details).serialize();
+    }
 
     QTest::newRow("error beats oversize") << true << 203 << true << QByteArray()
-                                          << QByteArray("47|connection error occured during downloading|[203]");
+                                          << ResultTexts::connectionError(QStringLiteral("[203]")).serialize();
     QTest::newRow("oversize beats empty") << false << 0 << true << QByteArray()
-                                          << QByteArray("48|file is oversized|file is oversized, downloading was aborted");
+                                          << ResultTexts::fileOversized().serialize();
     QTest::newRow("empty") << false << 0 << false << QByteArray()
-                           << QByteArray("41|file system error|insufficient permission for file operations");
+                           << ResultTexts::fileSystemError().serialize();
     QTest::newRow("any content passes") << false << 0 << false << QByteArray("not a package") << QByteArray();
 }
 

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "module/ResultTexts.h"
 #include "support/HttpsTestServer.h"
 #include "support/TestPaths.h"
 
@@ -68,15 +69,16 @@ void TestHostDownload::update_data()
 
     const QString base = QStringLiteral("https://127.0.0.1:%1").arg(m_port);
     // A file that is not a signed package is downloaded, then refused.
-    QTest::newRow("downloaded") << base + "/package.ztx" << QString() << "43|";
+    QTest::newRow("downloaded") << base + "/package.ztx" << QString()
+                                << QString::number(updater::VerificationError) + '|';
     QTest::newRow("missing") << base + "/nothing.ztx" << QString()
-                             << "47|connection error occured during downloading|[203] ";
+                             << QString::fromUtf8(ResultTexts::connectionError(QStringLiteral("[203] ")).serialize());
     QTest::newRow("plain http") << QStringLiteral("http://127.0.0.1:%1/package.ztx").arg(m_port) << QString()
-                                << "42|insufficient parameters|url or destFileName was not set";
+                                << QString::fromUtf8(ResultTexts::insufficientParameters().serialize());
     const QByteArray deadProxy =
         ("127.0.0.1|" + QByteArray::number(HttpsTestServer::closedPort()) + "|user|pw").toHex();
     QTest::newRow("dead proxy") << base + "/package.ztx" << QString::fromLatin1(deadProxy)
-                                << "45|network/proxy error occured during downloading|[";
+                                << QString::fromUtf8(ResultTexts::networkProxyError(QStringLiteral("[")).serialize());
 }
 
 void TestHostDownload::update()

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# installed_package.sh BUILD_DIR HOST_SOURCE_DIR WORK_DIR
+# installed_package.sh BUILD_DIR HOST_SOURCE_DIR WORK_DIR VERSION
 #
-# Installs the build into a fresh prefix, builds the README's minimal host
-# (HOST_SOURCE_DIR) against the installed CMake package, installs it with the
-# library beside it, and runs it: it prints the module's version, and updates
-# its own folder from a signed package on the project's HTTPS test server.
+# Installs the build into a fresh prefix and checks what it holds. Builds
+# package-check (beside HOST_SOURCE_DIR) against the installed CMake package:
+# it checks the package's variables and links updater::updater. Builds the
+# README's minimal host (HOST_SOURCE_DIR) against the package, installs it
+# with the library beside it, and runs it: it prints the module's version,
+# and updates its own folder from a signed package on the project's HTTPS
+# test server.
 # Checks that the README shows the host's files exactly as they are here.
+# VERSION is the module's version, project(VERSION) in CMakeLists.txt.
 set -euo pipefail
 build_dir=$(cd "$1" && pwd)
 host_source=$(cd "$2" && pwd)
 work=$3
+version=$4
 source_dir=$(cd "$host_source/../../.." && pwd)
 
 rm -rf "$work"
@@ -31,9 +36,13 @@ cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log"
 
 # What a host expects to find.
 libdir=$(find "$prefix" -name 'libupdater.so' -printf '%h\n' | head -n 1)
-for file in "$prefix/include/updater/updater.h" "$prefix/include/updater/updater_export.h" \
-            "$prefix/include/updater/BaseException.h" "$prefix/bin/updater-host" \
-            "$libdir/libupdater.so" "$libdir/cmake/updater/updaterConfig.cmake"; do
+# The public headers, and nothing else of the sources.
+headers="BaseException.h OperationCancelledException.h updater.h updater_export.h version.h"
+installed_headers=$(find "$prefix/include/updater" -mindepth 1 -printf '%f\n' | LC_ALL=C sort | paste -sd ' ')
+[ "$installed_headers" = "$headers" ] ||
+    { echo "headers installed: $installed_headers; expected: $headers"; exit 1; }
+for file in "$prefix/bin/updater-host" "$libdir/libupdater.so" "$libdir/cmake/updater/updaterConfig.cmake" \
+            "$libdir/cmake/updater/updaterTargets.cmake"; do
     [ -e "$file" ] || { echo "missing after install: $file"; exit 1; }
 done
 for tool in ztx; do
@@ -42,6 +51,19 @@ done
 if find "$prefix" -name 'libupdater-faults*' | grep -q .; then
     echo "the test build of the library was installed"; exit 1
 fi
+
+# What the package gives a host's build, and a program that links
+# updater::updater (package-check, beside the host's source).
+check_source="$host_source/../package-check"
+cmake -S "$check_source" -B "$work/package-check" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DEXPECTED_VERSION="$version" -DEXPECTED_INCLUDE_DIR="$prefix/include" \
+    -DEXPECTED_LIBRARY="$libdir/libupdater.so" >"$work/package-check.log" 2>&1 ||
+    { cat "$work/package-check.log"; echo "the package does not give what the README says"; exit 1; }
+cmake --build "$work/package-check" >>"$work/package-check.log" 2>&1 ||
+    { cat "$work/package-check.log"; echo "a program that links updater::updater does not build"; exit 1; }
+output=$(HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "$work/package-check/package-check")
+echo "package-check: $output"
+[ "$output" = "0|$version" ] || { echo "unexpected output from package-check"; exit 1; }
 
 # The host, built against the installed package only and installed with the
 # library beside it.
@@ -54,7 +76,7 @@ cmake --install "$work/host-build" --prefix "$app" >"$work/host-install.log"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
 output=$("$app/bin/tiny-host")
 echo "tiny-host: $output"
-[ "$output" = "0|2.9.4846.6707" ] || { echo "unexpected output from tiny-host"; exit 1; }
+[ "$output" = "0|$version" ] || { echo "unexpected output from tiny-host"; exit 1; }
 
 # The host updates its own folder, the package pinned by its SHA-256. The
 # package is signed with the project's test key, so only a build with that
@@ -81,5 +103,5 @@ fi
 # The installed updater-host finds the installed library by itself.
 output=$(cd "$work" && "$prefix/bin/updater-host" version 2>/dev/null)
 echo "installed updater-host: $output"
-[ "$output" = "0|2.9.4846.6707" ] || { echo "unexpected output from installed updater-host"; exit 1; }
+[ "$output" = "0|$version" ] || { echo "unexpected output from installed updater-host"; exit 1; }
 echo "installed package: ok"

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "InstallationTestTools.h"
+#include "module/ResultTexts.h"
 #include "support/HostProcess.h"
 #include "support/LogFile.h"
 
@@ -19,8 +20,8 @@ using namespace InstallationTestTools;
 namespace {
 
 const QString kAppName = QStringLiteral("tst_installation_concurrency");
-const QByteArray kInstalled = "0|file updated|file updated, need to relogin user";
-const QByteArray kFileSystemError = "41|file system error|insufficient permission for file operations";
+const QByteArray kInstalled = ResultTexts::fileUpdated().serialize();
+const QByteArray kFileSystemError = ResultTexts::fileSystemError().serialize();
 
 Tree packageFiles(const QString& tag, int first, int count)
 {

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include "InstallationTestTools.h"
+#include "module/ResultTexts.h"
 #include "support/HostProcess.h"
 #include "support/LogFile.h"
 
@@ -25,8 +26,8 @@ using namespace InstallationTestTools;
 namespace {
 
 const QString kAppName = QStringLiteral("tst_installation_crash");
-const QByteArray kInstalled = "0|file updated|file updated, need to relogin user";
-const QByteArray kVerificationError = "43|verification error|downloaded file can't be verified";
+const QByteArray kInstalled = ResultTexts::fileUpdated().serialize();
+const QByteArray kVerificationError = ResultTexts::verificationError().serialize();
 
 // The point from which on an interrupted installation is kept: its journal
 // is gone.

@@ -13,6 +13,7 @@
 
 #include "InstallationTestTools.h"
 #include "controller/CDefaultLibrary.h"
+#include "module/ResultTexts.h"
 #include "support/LogFile.h"
 #include "support/TestPaths.h"
 #include "support/TreeSnapshot.h"
@@ -133,7 +134,7 @@ void TestInstallationFaults::unwritableFolderCannotBeUnpackedInto()
         dir, ZipBuilder().file(QStringLiteral("app.bin"), "new").file(QStringLiteral("b.txt"), "new").bytes());
     QVERIFY2(child.finished, qPrintable(child.output));
     QCOMPARE(child.exitCode, 1);
-    QVERIFY2(child.output.startsWith(QStringLiteral("41|file system error|insufficient permission for file operations\n")),
+    QVERIFY2(child.output.startsWith(QString::fromUtf8(ResultTexts::fileSystemError().serialize()) + '\n'),
              qPrintable(child.output));
     const QRegularExpression warning(QStringLiteral("WARN .*CDefaultLibrary::replaceFileByUpdateType :: No permissions to "
                                                     "unzip to %1/UPDATES/\\d+!")

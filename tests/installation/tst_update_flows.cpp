@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include "InstallationTestTools.h"
+#include "module/ResultTexts.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
 #include "support/TestPaths.h"
@@ -27,10 +28,10 @@ using namespace InstallationTestTools;
 namespace {
 
 const QStringList kUpdates = {QStringLiteral("UPDATES")};
-const QByteArray kInstalled = "0|file updated|file updated, need to relogin user";
-const QByteArray kVerificationError = "43|verification error|downloaded file can't be verified";
-const QByteArray kFileSystemError = "41|file system error|insufficient permission for file operations";
-const QByteArray kOversized = "48|file is oversized|file is oversized, downloading was aborted";
+const QByteArray kInstalled = ResultTexts::fileUpdated().serialize();
+const QByteArray kVerificationError = ResultTexts::verificationError().serialize();
+const QByteArray kFileSystemError = ResultTexts::fileSystemError().serialize();
+const QByteArray kOversized = ResultTexts::fileOversized().serialize();
 
 struct HostRun {
     bool finished = false;

@@ -10,13 +10,16 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <updater/version.h>
+
+#include "module/ResultTexts.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
 #include "support/TestPaths.h"
 
 namespace {
 
-const QByteArray kFileSystemError = "41|file system error|insufficient permission for file operations";
+const QByteArray kFileSystemError = ResultTexts::fileSystemError().serialize();
 
 QString hostLogPath()
 {
@@ -65,7 +68,7 @@ void TestExportFaults::nothingEscapes_data()
     const QString url = QStringLiteral("url=") + m_server.url(QStringLiteral("/package.ztx"));
     const QString data = QStringLiteral("data=") + QString::fromLatin1(QByteArray(4096, 'p').toBase64());
     const QString error = QStringLiteral("connectionErrorCode=E7");
-    const QByteArray networkError = "45|network/proxy error occured during downloading|E7";
+    const QByteArray networkError = ResultTexts::networkProxyError(QStringLiteral("E7")).serialize();
     const QString what41 = QStringLiteral(" :: Unexpected exception, the call ends with result 41: ");
 
     struct Kind {
@@ -90,10 +93,10 @@ void TestExportFaults::nothingEscapes_data()
     }
     QTest::newRow("ShowConnectionWarning, no fault")
         << "ShowConnectionWarning" << QStringList{error} << QString()
-        << QByteArray("41|operation aborted|user clicked the cancel button") << "Operation cancelled";
+        << ResultTexts::operationAborted().serialize() << "Operation cancelled";
 
     QTest::newRow("GetModuleVersion") << "GetModuleVersion" << QStringList() << "export-version:1:throw"
-                                      << QByteArray("0|2.9.4846.6707")
+                                      << QByteArray("0|" UPDATER_VERSION)
                                       << "WARN  - GetModuleVersion :: Unexpected exception, the version is "
                                          "returned all the same: injected fault at export-version:1";
     QTest::newRow("Init") << "Init" << QStringList() << "export-init:1:throw" << QByteArray("0")

@@ -13,6 +13,7 @@
 #include <QTranslator>
 
 #include <updater/updater.h>
+#include <updater/version.h>
 
 #include "support/TestPaths.h"
 
@@ -175,12 +176,12 @@ void TestExports::translationsTranslate()
 
 void TestExports::moduleVersion()
 {
-    QCOMPARE(m_version(updater::Request(), updater::Context()), QByteArray("0|2.9.4846.6707"));
+    QCOMPARE(m_version(updater::Request(), updater::Context()), QByteArray("0|" UPDATER_VERSION));
     updater::Request request;
     request.insert("url", "https://example.invalid/x.ztx");
     updater::Context context;
     context.insert("languageId", 1);
-    QCOMPARE(m_version(request, context), QByteArray("0|2.9.4846.6707"));
+    QCOMPARE(m_version(request, context), QByteArray("0|" UPDATER_VERSION));
 }
 
 void TestExports::classification_data()
@@ -238,7 +239,7 @@ void TestExports::deInitWritesItsLine()
         ++count;
     QVERIFY2(count == 2, qPrintable(QStringLiteral("log:\n") + log));
     // The module keeps working after DeInit.
-    QCOMPARE(m_version(updater::Request(), updater::Context()), QByteArray("0|2.9.4846.6707"));
+    QCOMPARE(m_version(updater::Request(), updater::Context()), QByteArray("0|" UPDATER_VERSION));
 }
 
 void TestExports::onlyExportsAreVisible()

@@ -3,19 +3,59 @@
 #include <QtTest>
 
 #include <QThread>
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
-#include "module/BaseException.h"
+#include <updater/BaseException.h>
+#include <updater/OperationCancelledException.h>
+
 #include "module/DllResultBasic.h"
 #include "module/DllResultSingle.h"
-#include "module/OperationCancelledException.h"
 #include "module/ResultTexts.h"
+
+namespace {
+
+// The module's fixed results exactly as a host receives and matches them:
+// the one place where their strings are written out. Results whose details
+// are the call's own are made with sample details.
+struct PinnedResult {
+    const ResultTexts::Entry* entry;
+    DllResultBasic (*make)();
+    const char* wire;
+};
+
+const PinnedResult kPinnedResults[] = {
+    {&ResultTexts::kFileUpdated, [] { return ResultTexts::fileUpdated(); },
+     "0|file updated|file updated, need to relogin user"},
+    {&ResultTexts::kFileSystemError, [] { return ResultTexts::fileSystemError(); },
+     "41|file system error|insufficient permission for file operations"},
+    {&ResultTexts::kOperationAborted, [] { return ResultTexts::operationAborted(); },
+     "41|operation aborted|user clicked the cancel button"},
+    {&ResultTexts::kInsufficientParameters, [] { return ResultTexts::insufficientParameters(); },
+     "42|insufficient parameters|url or destFileName was not set"},
+    {&ResultTexts::kVerificationError, [] { return ResultTexts::verificationError(); },
+     "43|verification error|downloaded file can't be verified"},
+    {&ResultTexts::kNetworkProxyError, [] { return ResultTexts::networkProxyError(QStringLiteral("[99] x")); },
+     "45|network/proxy error occured during downloading|[99] x"},
+    {&ResultTexts::kProxySettingsSet, [] { return ResultTexts::proxySettingsSet(QStringLiteral("70317c38307c7c")); },
+     "46|proxy settings set|70317c38307c7c"},
+    {&ResultTexts::kConnectionError, [] { return ResultTexts::connectionError(QStringLiteral("[203] y")); },
+     "47|connection error occured during downloading|[203] y"},
+    {&ResultTexts::kFileOversized, [] { return ResultTexts::fileOversized(); },
+     "48|file is oversized|file is oversized, downloading was aborted"},
+};
+
+} // namespace
 
 class TestResults : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void resultStringsOnTheWire_data();
+    void resultStringsOnTheWire();
+    void everyResultIsPinned();
     void basicSerialization_data();
     void basicSerialization();
     void singleSerialization_data();
@@ -32,6 +72,38 @@ private slots:
     void copyHandedToAnotherThread();
     void cancelledExceptionIsCatchableAsQException();
 };
+
+void TestResults::resultStringsOnTheWire_data()
+{
+    QTest::addColumn<int>("pinned"); // index into kPinnedResults
+    for (int i = 0; i < int(std::size(kPinnedResults)); ++i)
+        QTest::newRow(kPinnedResults[i].wire) << i;
+}
+
+void TestResults::resultStringsOnTheWire()
+{
+    QFETCH(int, pinned);
+    const PinnedResult& result = kPinnedResults[pinned];
+    const QByteArray wire(result.wire);
+    const DllResultBasic made = result.make();
+    QCOMPARE(made.serialize(), wire);
+    QCOMPARE(made.code(), int(result.entry->code));
+    // The code is the public one, in front of the first separator.
+    QCOMPARE(wire.left(wire.indexOf('|')).toInt(), int(result.entry->code));
+    QCOMPARE(made.message(), QString::fromLatin1(result.entry->message));
+    if (result.entry->details)
+        QCOMPARE(ResultTexts::record(*result.entry).serialize(), wire);
+}
+
+void TestResults::everyResultIsPinned()
+{
+    QCOMPARE(int(std::size(kPinnedResults)), int(std::size(ResultTexts::kAll)));
+    for (const ResultTexts::Entry* entry : ResultTexts::kAll) {
+        const auto pinned = std::find_if(std::begin(kPinnedResults), std::end(kPinnedResults),
+                                         [entry](const PinnedResult& result) { return result.entry == entry; });
+        QVERIFY2(pinned != std::end(kPinnedResults), entry->message);
+    }
+}
 
 void TestResults::basicSerialization_data()
 {
@@ -83,7 +155,8 @@ void TestResults::singleSerialization_data()
     QTest::addColumn<QString>("separator");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("module version") << 0 << "2.9.4846.6707" << QString() << QByteArray("0|2.9.4846.6707");
+    QTest::newRow("module version") << 0 << ResultTexts::ModuleVersion << QString()
+                                    << QByteArray("0|") + ResultTexts::ModuleVersion;
     QTest::newRow("semicolon separator") << 0 << "text" << ";" << QByteArray("0;text");
     QTest::newRow("empty text") << 3 << "" << QString() << QByteArray("3|");
     QTest::newRow("negative code") << -2147483647 - 1 << "min" << QString() << QByteArray("-2147483648|min");
@@ -104,15 +177,17 @@ void TestResults::singleSerialization()
 
 void TestResults::copiesAreIndependent()
 {
+    const QByteArray original = ResultTexts::verificationError().serialize();
     DllResultBasic first = ResultTexts::verificationError();
     DllResultBasic second = first;
     second.setSeparator(QStringLiteral(";"));
-    QCOMPARE(first.serialize(), QByteArray("43|verification error|downloaded file can't be verified"));
-    QCOMPARE(second.serialize(), QByteArray("43;verification error;downloaded file can't be verified"));
+    QCOMPARE(first.serialize(), original);
+    QCOMPARE(second.serialize(), QByteArray(original).replace('|', ';'));
 
     first = ResultTexts::fileOversized();
-    QCOMPARE(first.code(), 48);
-    QCOMPARE(first.serialize(), QByteArray("48|file is oversized|file is oversized, downloading was aborted"));
+    QCOMPARE(first.code(), int(updater::FileOversized));
+    QCOMPARE(first.serialize(), ResultTexts::fileOversized().serialize());
+    QCOMPARE(second.serialize(), QByteArray(original).replace('|', ';'));
 }
 
 void TestResults::whatReturnsMessageAsUtf8_data()

@@ -10,6 +10,7 @@
 
 #include <updater/updater.h>
 
+#include "module/ResultTexts.h"
 #include "support/LogFile.h"
 #include "support/ModalDriver.h"
 #include "support/TestPaths.h"
@@ -107,8 +108,7 @@ void TestConnectionWarningExport::okCancels()
         }, warning);
         QVERIFY(ModalDriver::clickButton(warning, "proxySettingsButton"));
     });
-    QCOMPARE(call(request, {{"languageId", QVariant("1")}}),
-             QByteArray("41|operation aborted|user clicked the cancel button"));
+    QCOMPARE(call(request, {{"languageId", QVariant("1")}}), ResultTexts::operationAborted().serialize());
     QCOMPARE(title, QStringLiteral("Connection error"));
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::ShowConnectionWarning :: previusConnectionErrorCode=")
                            + QString::fromLatin1(code)));
@@ -160,8 +160,9 @@ void TestConnectionWarningExport::proxySettingsComeBack()
         QVERIFY(ModalDriver::clickButton(warning, "proxySettingsButton"));
     });
     const QByteArray result = call({{"connectionErrorCode", "5"}}, {{"languageId", QVariant(languageId)}});
-    QVERIFY2(result.startsWith("46|proxy settings set|"), result.constData());
-    const QByteArray hex = result.mid(int(qstrlen("46|proxy settings set|")));
+    const QByteArray prefix = ResultTexts::proxySettingsSet(QString()).serialize();
+    QVERIFY2(result.startsWith(prefix), result.constData());
+    const QByteArray hex = result.mid(prefix.size());
     QCOMPARE(hex, hex.toLower());
     QCOMPARE(QString::fromUtf8(QByteArray::fromHex(hex)), address + '|' + port + '|' + user + '|' + password);
     QCOMPARE(seenTitle, proxyTitle);
@@ -171,8 +172,9 @@ void TestConnectionWarningExport::offTheGuiThread_data()
 {
     QTest::addColumn<QByteArray>("code");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("code echoed") << QByteArray("E99") << QByteArray("45|network/proxy error occured during downloading|E99");
-    QTest::newRow("no code") << QByteArray() << QByteArray("45|network/proxy error occured during downloading|");
+    QTest::newRow("code echoed") << QByteArray("E99")
+                                 << ResultTexts::networkProxyError(QStringLiteral("E99")).serialize();
+    QTest::newRow("no code") << QByteArray() << ResultTexts::networkProxyError(QString()).serialize();
 }
 
 void TestConnectionWarningExport::offTheGuiThread()
@@ -198,9 +200,9 @@ void TestConnectionWarningExport::hostLookIsLeftAlone_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("styledWindows");
 
-    const QByteArray cancelled = "41|operation aborted|user clicked the cancel button";
+    const QByteArray cancelled = ResultTexts::operationAborted().serialize();
     QTest::newRow("Ok") << "ok" << cancelled << 1;
-    QTest::newRow("proxy settings entered") << "proxy" << QByteArray("46|proxy settings set|") << 2;
+    QTest::newRow("proxy settings entered") << "proxy" << ResultTexts::proxySettingsSet(QString()).serialize() << 2;
     // The proxy dialog's own children: the missing-input message box and
     // the on-screen keyboard.
     QTest::newRow("message box and keyboard, then cancel") << "children" << cancelled << 4;

@@ -6,7 +6,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
-#include "module/OperationCancelledException.h"
+#include <updater/OperationCancelledException.h>
+
 #include "module/ResourceBundle.h"
 #include "support/LogFile.h"
 #include "support/ModalDriver.h"

@@ -11,6 +11,10 @@
 #include <QMouseEvent>
 #include <QProcess>
 
+// Before X11's headers, which define Success as a macro: the result table
+// names updater::Success.
+#include "module/ResultTexts.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -21,7 +25,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "module/OperationCancelledException.h"
+#include <updater/OperationCancelledException.h>
+
 #include "support/TestPaths.h"
 #include "ui/CWindow.h"
 
@@ -171,11 +176,12 @@ void TestUiX11Click::hostToolTakesKeys_data()
     QTest::addColumn<QStringList>("proxyKeys"); // empty: the proxy dialog is not expected
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<int>("exitCode");
+    const QByteArray proxySet = ResultTexts::proxySettingsSet(QStringLiteral("70726f78797c383038307c7c")).serialize();
     QTest::newRow("proxy entered") << QStringList{"Return"}
                                    << QStringList{"p", "r", "o", "x", "y", "Tab", "8", "0", "8", "0", "Return"}
-                                   << QByteArray("46|proxy settings set|70726f78797c383038307c7c\n") << 46;
+                                   << proxySet + '\n' << 46;
     QTest::newRow("Esc") << QStringList{"Escape"} << QStringList{}
-                         << QByteArray("41|operation aborted|user clicked the cancel button\n") << 41;
+                         << ResultTexts::operationAborted().serialize() + '\n' << 41;
 }
 
 void TestUiX11Click::hostToolTakesKeys()

@@ -11,6 +11,7 @@
 #include <updater/updater.h>
 
 #include "controller/CDefaultLibrary.h"
+#include "module/ResultTexts.h"
 #include "support/LogFile.h"
 #include "support/TestPaths.h"
 #include "support/VerificationSupport.h"
@@ -20,7 +21,7 @@ using namespace VerificationSupport;
 
 namespace {
 
-const QByteArray Rejected = "43|verification error|downloaded file can't be verified";
+const QByteArray Rejected = ResultTexts::verificationError().serialize();
 
 // Runs the check on a controller whose temporary file holds the bytes, as
 // after a download.

@@ -20,6 +20,7 @@
 #include <sys/sysmacros.h>
 
 #include <updater/updater.h>
+#include <updater/version.h>
 
 #include "support/TestPaths.h"
 #include "support/VerificationSupport.h"
@@ -562,7 +563,7 @@ void TestZtxChecks::commandLine_data()
         QTest::newRow(qPrintable("help " + name)) << QStringList {"help", name} << 0 << "exit codes:";
     }
     QTest::newRow("--help") << QStringList {"--help"} << 0 << "3  refused: what clients would refuse";
-    QTest::newRow("--version") << QStringList {"--version"} << 0 << "ztx 2.9.4846.6707";
+    QTest::newRow("--version") << QStringList {"--version"} << 0 << "ztx " UPDATER_VERSION;
     QTest::newRow("pack --version") << QStringList {"pack", "--version"} << 0 << "built-in key SHA256:";
     QTest::newRow("unknown option") << QStringList {"pack", "--bogus"} << 2 << "Unknown option 'bogus'";
     QTest::newRow("option of another command") << QStringList {"verify", "x.ztx", "--force"} << 2 << "Unknown option";

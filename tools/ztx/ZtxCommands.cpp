@@ -26,6 +26,7 @@
 #include <memory>
 
 #include <updater/updater.h>
+#include <updater/version.h>
 
 #include "module/ResultTexts.h"
 #include "verification/SignatureTrailer.h"
@@ -627,7 +628,7 @@ int ZtxCommands::inspect(const Options& options)
 int ZtxCommands::version()
 {
     const QString fingerprint = PackageKeys::builtInFingerprint();
-    std::fprintf(stdout, "ztx %s\nbuilt-in key %s%s\n", ResultTexts::ModuleVersion, fingerprint.toLatin1().constData(),
+    std::fprintf(stdout, "ztx %s\nbuilt-in key %s%s\n", UPDATER_VERSION, fingerprint.toLatin1().constData(),
                  PackageKeys::isTestKey(fingerprint) ? " (the project's TEST key: do not ship this build)" : "");
     return Success;
 }

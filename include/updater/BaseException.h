@@ -1,5 +1,5 @@
-#ifndef BASEEXCEPTION_H
-#define BASEEXCEPTION_H
+#ifndef UPDATER_BASEEXCEPTION_H
+#define UPDATER_BASEEXCEPTION_H
 
 #include <QException>
 #include <QSharedPointer>

@@ -3,7 +3,7 @@
 
 #include <QtTest>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "support/LogFile.h"
 
 using Request = QMap<QByteArray, QByteArray>;
@@ -54,18 +54,19 @@ void TestRequest::choosesAndChecksUrl()
     QFETCH(QString, warning);
 
     CDefaultLibrary library;
+    const CDefaultLibraryTestAccess access(library);
     LogFile log;
-    library.setUpdateParametersFromRequest(request);
-    QCOMPARE(library.m_downloadFileUrl, url);
+    access.setUpdateParametersFromRequest(request);
+    QCOMPARE(access.downloadFileUrl(), url);
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::setUpdateParametersFromRequestForWindows :: Detected ")));
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::setUpdateParametersFromRequest :: m_downloadFileUrl=")));
 
-    const QByteArray before = library.m_result.serialize();
-    QCOMPARE(library.verifyDownloadFileUrl(), accepted);
+    const QByteArray before = access.result().serialize();
+    QCOMPARE(access.verifyDownloadFileUrl(), accepted);
     if (accepted) {
-        QCOMPARE(library.m_result.serialize(), before);
+        QCOMPARE(access.result().serialize(), before);
     } else {
-        QCOMPARE(library.m_result.serialize(), QByteArray("42|insufficient parameters|url or destFileName was not set"));
+        QCOMPARE(access.result().serialize(), QByteArray("42|insufficient parameters|url or destFileName was not set"));
         QVERIFY2(log.hasNewLine(warning), qPrintable(log.newText()));
     }
 }
@@ -90,7 +91,7 @@ void TestRequest::languageSuffix()
 
     CDefaultLibrary library;
     LogFile log;
-    QCOMPARE(library.getLanguageSuffix(context), suffix);
+    QCOMPARE(CDefaultLibraryTestAccess(library).getLanguageSuffix(context), suffix);
     QVERIFY(log.newText().contains(QStringLiteral("CDefaultLibrary::getLanguageSuffix :: oLanguageSuffix=%1\n").arg(suffix)));
 }
 

@@ -14,6 +14,7 @@
 #include "support/HostProcess.h"
 #include "support/LogFile.h"
 
+using namespace FileTools;
 using namespace InstallationTestTools;
 
 namespace {
@@ -122,7 +123,7 @@ void TestInstallationConcurrency::waitingEndsAfterTheLimit()
     HostProcess host(installPath(), kAppName);
     host.useFaultLibrary();
     host.setEnvironment(QStringLiteral("UPDATER_LIMIT_LOCK_WAIT_MS"), QStringLiteral("1500"));
-    LogFile log(hostLogPath(kAppName));
+    LogFile log(LogFile::pathFor(kAppName));
     QElapsedTimer clock;
     clock.start();
     const HostProcess::Result run = host.run({QStringLiteral("update-from-data"), packagePath(QStringLiteral("x.ztx"))});

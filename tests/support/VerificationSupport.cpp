@@ -1,6 +1,5 @@
 #include "VerificationSupport.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QtEndian>
 
@@ -15,6 +14,7 @@
 #include <openssl/rsa.h>
 
 #include "logging/ModuleToolsLogger.h"
+#include "support/FileTools.h"
 #include "support/TestPaths.h"
 
 namespace VerificationSupport {
@@ -93,21 +93,9 @@ Run run(const QString& program, const QStringList& arguments)
     return result;
 }
 
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray sign(const QString& privateKeyPath, const QByteArray& data, const char* digest, bool pss)
 {
-    const QByteArray text = readFile(privateKeyPath);
+    const QByteArray text = FileTools::readFile(privateKeyPath);
     BIO* bio = BIO_new_mem_buf(text.constData(), text.size());
     EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);
@@ -126,6 +114,12 @@ QByteArray sign(const QString& privateKeyPath, const QByteArray& data, const cha
     EVP_MD_CTX_free(context);
     EVP_PKEY_free(key);
     return signature;
+}
+
+QByteArray signedPackage(const QByteArray& archive)
+{
+    const QByteArray signature = sign(keyPath(QStringLiteral("test-private.pem")), archive);
+    return signature.isEmpty() ? QByteArray() : archive + trailer(signature);
 }
 
 } // namespace VerificationSupport

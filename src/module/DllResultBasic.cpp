@@ -17,11 +17,6 @@ QByteArray DllResultBasic::serialize() const
     return out;
 }
 
-QString DllResultBasic::message() const
-{
-    return m_message;
-}
-
 QString DllResultBasic::details() const
 {
     return m_details;

@@ -12,7 +12,6 @@ public:
     DllResultBasic& operator=(const DllResultBasic&) = default;
 
     QByteArray serialize() const override;
-    QString message() const;
     QString details() const;
 
 private:

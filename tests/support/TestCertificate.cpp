@@ -1,7 +1,5 @@
 #include "TestCertificate.h"
 
-#include <QFile>
-
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -73,22 +71,4 @@ QSslKey TestCertificate::privateKey() const
 QByteArray TestCertificate::certificatePem() const
 {
     return m_certificatePem;
-}
-
-QByteArray TestCertificate::privateKeyPem() const
-{
-    return m_privateKeyPem;
-}
-
-bool TestCertificate::writeTo(const QString& certificatePath, const QString& privateKeyPath) const
-{
-    QFile certificateFile(certificatePath);
-    QFile keyFile(privateKeyPath);
-    if (!certificateFile.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || certificateFile.write(m_certificatePem) != m_certificatePem.size())
-        return false;
-    if (!keyFile.open(QIODevice::WriteOnly | QIODevice::Truncate) || keyFile.write(m_privateKeyPem) != m_privateKeyPem.size())
-        return false;
-    keyFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return true;
 }

@@ -24,7 +24,8 @@ set(updater_key_block_sources
     "${PROJECT_SOURCE_DIR}/src/verification/KeyFingerprint.cpp")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
     "${updater_key}" "${updater_test_public_key}" ${updater_key_block_sources}
-    "${PROJECT_SOURCE_DIR}/src/verification/KeyFingerprint.h")
+    "${PROJECT_SOURCE_DIR}/src/verification/KeyFingerprint.h"
+    "${PROJECT_SOURCE_DIR}/src/verification/OpenSslPointer.h")
 
 # Recomputed when a key file or the program that reads it changes.
 set(updater_fingerprint_inputs "${updater_key}" "${updater_test_public_key}")

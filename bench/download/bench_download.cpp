@@ -1,6 +1,6 @@
 // updater-bench-download: downloads one URL with the module's download
-// engine (in process, as Update does) and prints size, time, throughput and
-// the process's peak resident memory.
+// engine (in process, through Update's own first half) and prints size,
+// time, throughput and the process's peak resident memory.
 //
 // Usage: updater-bench-download URL [PROXY-HEX]
 
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <sys/resource.h>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 
 int main(int argc, char** argv)
 {
@@ -25,18 +25,20 @@ int main(int argc, char** argv)
     }
 
     CDefaultLibrary library;
-    library.m_downloadFileUrl = arguments.at(1).toUtf8();
-    if (!library.m_tempFile.open()) {
-        std::fprintf(stderr, "updater-bench-download: cannot open a temporary file\n");
-        return 1;
-    }
+    const CDefaultLibraryTestAccess access(library);
+    QMap<QByteArray, QByteArray> request{{"url", arguments.at(1).toUtf8()}};
+    if (arguments.size() > 2)
+        request.insert("proxySettings", arguments.at(2).toLatin1());
     QElapsedTimer elapsed;
     elapsed.start();
-    library.downloadFile(arguments.size() > 2 ? arguments.at(2).toLatin1() : QByteArray());
+    const bool downloaded = access.downloadIntoTempFile(request);
     const qint64 nanoseconds = elapsed.nsecsElapsed();
-    library.m_tempFile.close();
-    const bool passed = library.handleDownloadErrors();
-    const qint64 size = library.m_tempFile.size();
+    if (!downloaded) {
+        std::fprintf(stderr, "updater-bench-download: %s\n", access.result().serialize().constData());
+        return 1;
+    }
+    const bool passed = access.handleDownloadErrors();
+    const qint64 size = access.tempFile().size();
 
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
@@ -44,6 +46,6 @@ int main(int argc, char** argv)
     // bytes seconds MiB/s peak-KiB result
     std::printf("%lld %.6f %.2f %ld %s\n", static_cast<long long>(size), seconds,
                 seconds > 0 ? size / seconds / (1024.0 * 1024.0) : 0.0, usage.ru_maxrss,
-                passed ? "ok" : library.m_result.serialize().constData());
+                passed ? "ok" : access.result().serialize().constData());
     return passed ? 0 : 1;
 }

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 
 namespace {
 
@@ -75,6 +75,7 @@ void measure(const QString& base, int files, QTextStream& out)
     const int oldFiles = buildTree(root, files);
     QDir::setCurrent(root);
     CDefaultLibrary library;
+    const CDefaultLibraryTestAccess access(library);
 
     runFind(root, false, nullptr); // warm the caches
     std::vector<double> ours;
@@ -84,7 +85,7 @@ void measure(const QString& base, int files, QTextStream& out)
     for (int run = 0; run < 5; ++run) {
         QElapsedTimer timer;
         timer.start();
-        foundByUs = library.createListOfOldFilesInDirectoryRecursive(QDir::current()).size();
+        foundByUs = access.createListOfOldFilesInDirectoryRecursive(QDir::current()).size();
         ours.push_back(timer.nsecsElapsed() / 1e6);
         theirs.push_back(runFind(root, false, &foundByFind));
     }
@@ -102,7 +103,7 @@ void measure(const QString& base, int files, QTextStream& out)
     for (int run = 0; run < 3; ++run) {
         QElapsedTimer timer;
         timer.start();
-        library.tryRemoveAllOldFiles();
+        access.tryRemoveAllOldFiles();
         oursDelete.push_back(timer.nsecsElapsed() / 1e6);
         buildTree(root, files, true);
         theirsDelete.push_back(runFind(root, true, nullptr));

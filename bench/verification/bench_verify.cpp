@@ -16,7 +16,7 @@
 
 #include <updater/updater.h>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "verification/ModuleReader.h"
 
 namespace {
@@ -82,12 +82,14 @@ int main(int argc, char** argv)
     std::vector<double> openssl;
     for (int run = 0; run <= runs; ++run) {
         CDefaultLibrary library;
-        if (!library.m_tempFile.open() || library.m_tempFile.write(packageBytes) != packageBytes.size())
+        const CDefaultLibraryTestAccess access(library);
+        QTemporaryFile& file = access.tempFile();
+        if (!file.open() || file.write(packageBytes) != packageBytes.size())
             return fail("cannot fill the temporary file");
-        library.m_tempFile.close();
+        file.close();
         QElapsedTimer timer;
         timer.start();
-        const bool verified = library.verifyDownloadedFile();
+        const bool verified = access.verifyDownloadedFile();
         const double moduleMs = timer.nsecsElapsed() / 1e6;
         if (!verified)
             return fail("the module rejected the package");

@@ -1,6 +1,7 @@
 #ifndef UPDATER_BASEEXCEPTION_H
 #define UPDATER_BASEEXCEPTION_H
 
+#include <QByteArray>
 #include <QException>
 #include <QSharedPointer>
 #include <QString>
@@ -39,7 +40,8 @@ private:
 
     QString message;
     QString whatMessage;
-    char* whatBuffer = nullptr;
+    // what()'s text: whatMessage in UTF-8.
+    QByteArray whatBuffer;
     QString stackTrace;
     QSharedPointer<BaseException> inner;
 };

@@ -9,7 +9,6 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QObject>
-#include <QSharedPointer>
 #include <QSslError>
 #include <QString>
 #include <QStringList>
@@ -28,8 +27,9 @@ class UpdatesFolder;
 // current result) and runs exactly one flow. The exports create one on the
 // stack per call.
 //
-// The class is internal to the library. Its steps and state are public so
-// that the module's tests can drive each step on its own.
+// The class is internal to the library. Only the flows are public; the
+// module's tests and benchmarks reach single steps and the state through
+// CDefaultLibraryTestAccess (CDefaultLibraryTestAccess.h) and nothing else.
 class CDefaultLibrary : public QObject
 {
     Q_OBJECT
@@ -47,11 +47,33 @@ public:
     virtual QByteArray GetModuleVersion(const QMap<QByteArray, QByteArray>& request,
                                         const QMap<QByteArray, QVariant>& context);
 
+signals:
+    void fileIsOversized();
+
+private slots:
+    void checkContentLengthHeaderSize();
+    void logReplyStatusCode();
+    void saveDataFromReplyToFile();
+    void handleSSLError(QSslError error);
+    void handleSSLErrors(QList<QSslError> errors);
+    void handleNetworkError(QNetworkReply::NetworkError networkError);
+
+private:
+    friend class CDefaultLibraryTestAccess;
+
     // Request and parameters.
     void setUpdateParametersFromRequest(const QMap<QByteArray, QByteArray>& request);
     void setUpdateParametersFromRequestForWindows(const QMap<QByteArray, QByteArray>& request);
     bool verifyDownloadFileUrl();
     QString getLanguageSuffix(const QMap<QByteArray, QVariant>& context);
+
+    // The first halves of the installing flows: each leaves the package in
+    // the temporary file, closed, and what went wrong in the flags for
+    // handleDownloadErrors. False, with the result set, when there is no
+    // package to judge (no valid URL, no temporary file).
+    bool downloadIntoTempFile(const QMap<QByteArray, QByteArray>& request);
+    bool writeDataIntoTempFile(const QMap<QByteArray, QByteArray>& request);
+    bool openTempFile(const char* flow);
 
     // Common tail of the installing flows.
     bool finalizeUpdate();
@@ -98,21 +120,11 @@ public:
     QByteArray getProxySettingsFromUser();
     QByteArray createProxySettingsDataFromDialog(CProxySettings& dialog);
 
-signals:
-    void fileIsOversized();
-
-public slots:
-    void checkContentLengthHeaderSize();
-    void logReplyStatusCode();
-    void saveDataFromReplyToFile();
-    void handleSSLError(QSslError error);
-    void handleSSLErrors(QList<QSslError> errors);
-    void handleNetworkError(QNetworkReply::NetworkError networkError);
-
-public:
     QTemporaryFile m_tempFile;
-    QSharedPointer<QNetworkAccessManager> m_NetManager;
-    QSharedPointer<QNetworkReply> m_reply;
+    // The manager and the reply of the download. The reply is declared
+    // after its manager, so that it goes first.
+    std::unique_ptr<QNetworkAccessManager> m_NetManager;
+    std::unique_ptr<QNetworkReply> m_reply;
     bool m_networkError;
     bool m_fileOversized;
     QByteArray m_downloadFileUrl;

@@ -13,18 +13,9 @@
 QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request, const QMap<QByteArray, QVariant>&)
 {
     recoverInterruptedInstallations();
-    setUpdateParametersFromRequest(request);
     m_expectedSha256 = request.value("sha256", QByteArray());
-    if (verifyDownloadFileUrl()) {
-        if (!m_tempFile.open()) {
-            LOG_UPDATER(WARN) << "CDefaultLibrary::Update :: Temporary file cannot be created in "
-                              << QDir::tempPath() << ": " << m_tempFile.errorString();
-            m_result = ResultTexts::fileSystemError();
-        } else {
-            downloadFile(request.value("proxySettings", QByteArray()));
-            finalizeUpdate();
-        }
-    }
+    if (downloadIntoTempFile(request))
+        finalizeUpdate();
     return m_result.serialize();
 }
 
@@ -34,12 +25,26 @@ QByteArray CDefaultLibrary::UpdateFromData(const QMap<QByteArray, QByteArray>& r
     LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Started update ZTX package";
     recoverInterruptedInstallations();
     m_expectedSha256 = request.value("sha256", QByteArray());
-    if (!m_tempFile.open()) {
-        LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Temporary file cannot be created in "
-                          << QDir::tempPath() << ": " << m_tempFile.errorString();
-        m_result = ResultTexts::fileSystemError();
-        return m_result.serialize();
-    }
+    if (writeDataIntoTempFile(request))
+        finalizeUpdate();
+    return m_result.serialize();
+}
+
+// The log lines of the two halves below name the flow they belong to.
+bool CDefaultLibrary::downloadIntoTempFile(const QMap<QByteArray, QByteArray>& request)
+{
+    setUpdateParametersFromRequest(request);
+    if (!verifyDownloadFileUrl() || !openTempFile("CDefaultLibrary::Update"))
+        return false;
+    downloadFile(request.value("proxySettings", QByteArray()));
+    m_tempFile.close();
+    return true;
+}
+
+bool CDefaultLibrary::writeDataIntoTempFile(const QMap<QByteArray, QByteArray>& request)
+{
+    if (!openTempFile("CDefaultLibrary::UpdateFromData"))
+        return false;
 
     const QByteArray text = request.value("data", QByteArray());
     const Base64Data decoded = Base64Data::decode(text);
@@ -69,14 +74,25 @@ QByteArray CDefaultLibrary::UpdateFromData(const QMap<QByteArray, QByteArray>& r
         m_fileOversized = true;
         emit fileIsOversized();
     }
-
-    finalizeUpdate();
-    return m_result.serialize();
+    m_tempFile.close();
+    return true;
 }
 
+bool CDefaultLibrary::openTempFile(const char* flow)
+{
+    if (m_tempFile.open())
+        return true;
+    LOG_UPDATER(WARN) << flow << " :: Temporary file cannot be created in " << QDir::tempPath() << ": "
+                      << m_tempFile.errorString();
+    m_result = ResultTexts::fileSystemError();
+    return false;
+}
+
+// The temporary file was closed by the first half of the flow: a write that
+// only failed on closing has left its error on the file for
+// handleDownloadErrors.
 bool CDefaultLibrary::finalizeUpdate()
 {
-    m_tempFile.close();
     if (!finalzieDownload())
         return false;
 

@@ -33,15 +33,15 @@ const qint64 kReadBufferSize = 64 * 1024;
 
 void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
 {
-    m_NetManager = QSharedPointer<QNetworkAccessManager>(new QNetworkAccessManager());
-    if (m_NetManager.isNull())
-        return;
+    // A reply from an earlier download goes before the manager it belongs to.
+    m_reply.reset();
+    m_NetManager = std::make_unique<QNetworkAccessManager>();
 
     setProxy(proxySettingsData);
 
     const QUrl url(QString::fromUtf8(m_downloadFileUrl), QUrl::TolerantMode);
     const QNetworkRequest request(url);
-    m_reply = QSharedPointer<QNetworkReply>(m_NetManager->get(request));
+    m_reply.reset(m_NetManager->get(request));
     // Qt's network thread would otherwise buffer as much as the server
     // sends ahead of us; with a bound it waits until the file has taken it.
     m_reply->setReadBufferSize(UPDATER_LIMIT("download_read_buffer", kReadBufferSize));
@@ -63,7 +63,7 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
     durationTimer.setTimerType(Qt::PreciseTimer);
     QEventLoop loop;
 
-    QNetworkReply* reply = m_reply.data();
+    QNetworkReply* reply = m_reply.get();
     connect(reply, SIGNAL(finished()), &loop, SLOT(quit()));
     connect(reply, SIGNAL(readyRead()), this, SLOT(saveDataFromReplyToFile()));
     // The status is logged before the size is judged.
@@ -119,7 +119,7 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
 
 void CDefaultLibrary::saveDataFromReplyToFile()
 {
-    if (m_reply.isNull() || m_reply->bytesAvailable() <= 0)
+    if (!m_reply || m_reply->bytesAvailable() <= 0)
         return;
 
     const QByteArray data = m_reply->readAll();
@@ -166,7 +166,7 @@ bool CDefaultLibrary::writeToTempFile(const QByteArray& data)
 
 void CDefaultLibrary::logReplyStatusCode()
 {
-    if (m_reply.isNull())
+    if (!m_reply)
         return;
     const QVariant statusCode = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (statusCode.isValid()) {
@@ -178,7 +178,7 @@ void CDefaultLibrary::logReplyStatusCode()
 
 void CDefaultLibrary::checkContentLengthHeaderSize()
 {
-    if (m_reply.isNull())
+    if (!m_reply)
         return;
     const qint64 size = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     if (size <= updater::MaxPackageSize) {

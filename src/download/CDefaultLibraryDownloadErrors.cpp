@@ -22,9 +22,9 @@ bool isNetworkProxyError(int code)
 }
 
 // The details of results 45 and 47; never contains the result separator.
-QString networkErrorDetails(const QSharedPointer<QNetworkReply>& reply, int code)
+QString networkErrorDetails(const QNetworkReply* reply, int code)
 {
-    if (reply.isNull())
+    if (!reply)
         return QStringLiteral("[%1]").arg(code);
     QString text = reply->errorString();
     text.replace(QLatin1Char('|'), QLatin1String("<PIPE>"));
@@ -67,13 +67,13 @@ bool CDefaultLibrary::handleDownloadErrors()
 void CDefaultLibrary::handleNetworkProxyErrors()
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleNetworkProxyErrors :: Network/Proxy error occurred.";
-    m_result = ResultTexts::networkProxyError(networkErrorDetails(m_reply, m_networkErrorCode));
+    m_result = ResultTexts::networkProxyError(networkErrorDetails(m_reply.get(), m_networkErrorCode));
 }
 
 void CDefaultLibrary::handleConnectionErrors()
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleConnectionErrors :: Connection error occurred.";
-    m_result = ResultTexts::connectionError(networkErrorDetails(m_reply, m_networkErrorCode));
+    m_result = ResultTexts::connectionError(networkErrorDetails(m_reply.get(), m_networkErrorCode));
 }
 
 void CDefaultLibrary::handleFileIsOversizedError()
@@ -84,7 +84,7 @@ void CDefaultLibrary::handleFileIsOversizedError()
 
 void CDefaultLibrary::handleNetworkError(QNetworkReply::NetworkError networkError)
 {
-    const QString text = m_reply.isNull() ? QString() : m_reply->errorString();
+    const QString text = m_reply ? m_reply->errorString() : QString();
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleNetworkError :: Connection error occurred: ["
                       << static_cast<int>(networkError) << "][" << text << "]";
     m_networkErrorCode = networkError;

@@ -14,14 +14,14 @@ void CDefaultLibrary::setProxy(QByteArray proxySettingsData)
     LOG_UPDATER(INFO) << "CDefaultLibrary::setProxy :: proxySettingsData="
                       << ProxySettings::maskedTransportForm(proxySettingsData).constData();
 
-    if (!proxySettingsData.isEmpty() && !m_NetManager.isNull()) {
+    if (!proxySettingsData.isEmpty() && m_NetManager) {
         m_NetManager->setProxy(createNetworkProxyFromProxySettingsData(proxySettingsData));
         return;
     }
 
     LOG_UPDATER(NOTICE) << "CDefaultLibrary::setProxy :: proxySettingsData.isEmpty()="
                         << (proxySettingsData.isEmpty() ? "true" : "false")
-                        << "; m_NetManager.isNull=" << (m_NetManager.isNull() ? "true" : "false");
+                        << "; m_NetManager.isNull=" << (m_NetManager ? "false" : "true");
 }
 
 QNetworkProxy CDefaultLibrary::createNetworkProxyFromProxySettingsData(QByteArray proxySettingsData)

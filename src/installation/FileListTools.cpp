@@ -66,14 +66,11 @@ bool matchesAny(const QString& name, const QVector<QRegularExpression>& expressi
     return false;
 }
 
-// One pass over a folder: its matching files, and its subfolders when asked.
+// One pass over a folder: its matching files and its subfolders.
 void scanDirectory(const QString& directory, const QVector<QRegularExpression>& expressions, QStringList* paths,
                    QStringList* subdirectories)
 {
-    const QDir::Filters filters =
-        subdirectories ? QDir::Files | QDir::AllDirs | QDir::NoSymLinks | QDir::NoDotAndDotDot
-                       : QDir::Files | QDir::NoSymLinks | QDir::NoDotAndDotDot;
-    QDirIterator entries(directory, filters);
+    QDirIterator entries(directory, QDir::Files | QDir::AllDirs | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     while (entries.hasNext()) {
         const QString path = entries.next();
         const QFileInfo info = entries.fileInfo();
@@ -95,13 +92,6 @@ void appendFilesRecursive(const QString& directory, const QVector<QRegularExpres
 }
 
 } // namespace
-
-QStringList findFilesInDirectory(const QDir& directory, const QStringList& nameFilters)
-{
-    QStringList paths;
-    scanDirectory(directory.absolutePath(), toRegularExpressions(nameFilters), &paths, nullptr);
-    return paths;
-}
 
 QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters)
 {

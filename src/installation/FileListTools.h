@@ -31,9 +31,6 @@ QStringList oldFileFilters();
 // hidden directories. Each folder is read once.
 QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters);
 
-// The same for the directory's own entries, without descending.
-QStringList findFilesInDirectory(const QDir& directory, const QStringList& nameFilters);
-
 // The parent folders of the relative paths that do not exist yet, deepest
 // first, so that a failed installation can take away the folders it made.
 QStringList missingParentDirectories(const QStringList& relativePaths);

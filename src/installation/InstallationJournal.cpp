@@ -23,11 +23,6 @@ InstallationJournal::InstallationJournal(const QString& runStamp, const QVector<
 {
 }
 
-QString InstallationJournal::runStamp() const
-{
-    return m_runStamp;
-}
-
 QVector<InstallationJournal::Entry> InstallationJournal::entries() const
 {
     return m_entries;
@@ -79,7 +74,6 @@ bool InstallationJournal::read(const QString& path, QString* error)
         *error = document.isNull() ? parseError.errorString() : QStringLiteral("unknown journal format");
         return false;
     }
-    m_runStamp = root.value(QStringLiteral("runStamp")).toString();
     m_entries.clear();
     const QJsonArray files = root.value(QStringLiteral("files")).toArray();
     for (const QJsonValue& value : files) {

@@ -24,7 +24,6 @@ public:
     InstallationJournal() = default;
     InstallationJournal(const QString& runStamp, const QVector<Entry>& entries, const QStringList& createdDirectories);
 
-    QString runStamp() const;
     QVector<Entry> entries() const;
     // Deepest first.
     QStringList createdDirectories() const;
@@ -35,6 +34,8 @@ public:
     bool read(const QString& path, QString* error);
 
 private:
+    // Written for whoever reads the file; the roll-back knows the run stamp
+    // from the journal's name.
     QString m_runStamp;
     QVector<Entry> m_entries;
     QStringList m_createdDirectories;

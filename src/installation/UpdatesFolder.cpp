@@ -56,17 +56,6 @@ bool UpdatesFolder::lock(int timeoutMs)
     return m_lock->isLocked() || m_lock->tryLock(timeoutMs);
 }
 
-void UpdatesFolder::unlock()
-{
-    if (m_lock)
-        m_lock->unlock();
-}
-
-bool UpdatesFolder::isLocked() const
-{
-    return m_lock && m_lock->isLocked();
-}
-
 bool UpdatesFolder::lockWasBusy() const
 {
     return m_lock && m_lock->error() == QLockFile::LockFailedError;

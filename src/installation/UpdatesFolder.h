@@ -30,10 +30,9 @@ public:
 
     // Takes the lock, waiting up to timeoutMs for another installation to
     // end. A lock whose owner has died is taken over at once; a live owner
-    // is never considered stale, however long it works.
+    // is never considered stale, however long it works. It is held until the
+    // object goes.
     bool lock(int timeoutMs);
-    void unlock();
-    bool isLocked() const;
     // Why lock() failed: another installation held it, or the lock file
     // could not be made (no permission, disk full).
     bool lockWasBusy() const;

@@ -1,7 +1,5 @@
 #include <updater/BaseException.h>
 
-#include <cstring>
-
 namespace {
 
 // A new string built from the characters, never an implicitly shared copy.
@@ -47,14 +45,11 @@ BaseException& BaseException::operator=(const BaseException& other)
     return *this;
 }
 
-BaseException::~BaseException()
-{
-    delete[] whatBuffer;
-}
+BaseException::~BaseException() = default;
 
 const char* BaseException::what() const noexcept
 {
-    return whatBuffer;
+    return whatBuffer.constData();
 }
 
 void BaseException::raise() const
@@ -96,10 +91,7 @@ void BaseException::setStackTrace(const QString& newStackTrace)
 void BaseException::setWhatMessage(const QString& newWhatMessage)
 {
     whatMessage = deepCopy(newWhatMessage);
-    const QByteArray utf8 = whatMessage.toUtf8();
-    delete[] whatBuffer;
-    whatBuffer = new char[utf8.size() + 1];
-    std::memcpy(whatBuffer, utf8.constData(), static_cast<size_t>(utf8.size()) + 1);
+    whatBuffer = whatMessage.toUtf8();
 }
 
 QString BaseException::generateStackTrace() const

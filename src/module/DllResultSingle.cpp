@@ -13,8 +13,3 @@ QByteArray DllResultSingle::serialize() const
     out.append(m_value.toUtf8());
     return out;
 }
-
-QString DllResultSingle::value() const
-{
-    return m_value;
-}

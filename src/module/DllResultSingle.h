@@ -12,7 +12,6 @@ public:
     DllResultSingle& operator=(const DllResultSingle&) = default;
 
     QByteArray serialize() const override;
-    QString value() const;
 
 private:
     QString m_value;

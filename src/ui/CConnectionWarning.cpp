@@ -4,8 +4,8 @@ CConnectionWarning::CConnectionWarning(QWidget* parent)
     : CWindow(parent)
 {
     setupUi(this);
-    connect(okButton, SIGNAL(clicked()), this, SLOT(reject()));
-    connect(proxySettingsButton, SIGNAL(clicked()), this, SLOT(accept()));
+    connect(okButton, &QAbstractButton::clicked, this, &CConnectionWarning::reject);
+    connect(proxySettingsButton, &QAbstractButton::clicked, this, &CConnectionWarning::accept);
     setFixedSize(sizeHint());
 }
 

@@ -44,10 +44,10 @@ CKeyboardWindow::CKeyboardWindow(QWidget* parent)
     setupForm();
 
     for (QPushButton* key : m_digitKeys)
-        connect(key, SIGNAL(clicked()), this, SLOT(KeyboardHandler()));
+        connect(key, &QAbstractButton::clicked, this, &CKeyboardWindow::KeyboardHandler);
     for (QPushButton* key : m_letterKeys)
-        connect(key, SIGNAL(clicked()), this, SLOT(KeyboardHandler()));
-    connect(space, SIGNAL(clicked()), this, SLOT(KeyboardHandler()));
+        connect(key, &QAbstractButton::clicked, this, &CKeyboardWindow::KeyboardHandler);
+    connect(space, &QAbstractButton::clicked, this, &CKeyboardWindow::KeyboardHandler);
 
     setWindowModality(Qt::WindowModal);
     alt->setCheckable(true);
@@ -162,6 +162,7 @@ int CKeyboardWindow::exec()
 {
     lineEdit->setText(QString());
     m_text.clear();
+    // The slot is CWindow's own and private: reached by its name.
     QTimer::singleShot(0, this, SLOT(setWindowFocus()));
     return QDialog::exec();
 }

@@ -18,7 +18,7 @@ CMessageBox::~CMessageBox() = default;
 
 int CMessageBox::exec()
 {
-    QTimer::singleShot(0, this, SLOT(setWindowFocus()));
+    QTimer::singleShot(0, this, &CMessageBox::setWindowFocus);
     return QDialog::exec();
 }
 

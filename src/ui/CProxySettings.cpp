@@ -19,10 +19,10 @@ CProxySettings::CProxySettings(QWidget* parent)
     m_keyboard = new CKeyboardWindow(this);
     m_keyboard->setTarget(passLineEdit);
 
-    connect(passKeyboardPushButton, SIGNAL(clicked()), this, SLOT(ShowVirtualKeyboard()));
-    connect(buttonBox, SIGNAL(accepted()), this, SLOT(accept()));
-    connect(buttonBox, SIGNAL(rejected()), this, SLOT(reject()));
-    connect(showPasswordCheckbox, SIGNAL(toggled(bool)), this, SLOT(showPasswordToggled(bool)));
+    connect(passKeyboardPushButton, &QAbstractButton::clicked, this, &CProxySettings::ShowVirtualKeyboard);
+    connect(buttonBox, &QDialogButtonBox::accepted, this, &CProxySettings::accept);
+    connect(buttonBox, &QDialogButtonBox::rejected, this, &CProxySettings::reject);
+    connect(showPasswordCheckbox, &QAbstractButton::toggled, this, &CProxySettings::showPasswordToggled);
 
     portLineEdit->setValidator(new QIntValidator(0, 99999999, this));
     // "|" separates the fields of the proxy text handed to the host, which

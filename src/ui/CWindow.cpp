@@ -22,7 +22,7 @@ int CWindow::exec()
 {
     SignalEmitter* emitter = SignalEmitter::instance();
     emit emitter->hide();
-    QTimer::singleShot(0, this, SLOT(setWindowFocus()));
+    QTimer::singleShot(0, this, &CWindow::setWindowFocus);
     const int result = QDialog::exec();
     if (result == 0)
         throw OperationCancelledException();

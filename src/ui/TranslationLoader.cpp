@@ -13,10 +13,11 @@ TranslationLoader::TranslationLoader(const QString& language, const QString& dir
     load(directory);
 }
 
+// What could not be removed goes with the loader: a translator takes itself
+// out of the application when it is deleted.
 TranslationLoader::~TranslationLoader()
 {
     removeTranslators();
-    m_translators.clear();
 }
 
 void TranslationLoader::load()
@@ -31,10 +32,12 @@ void TranslationLoader::load(const QString& directory)
     for (const QString& file : files) {
         if (!isGuiThread())
             continue;
-        QSharedPointer<QTranslator> translator(new QTranslator(nullptr));
+        QTranslator* translator = new QTranslator(this);
         if (translator->load(file, QString(), QString(), QString())
-            && QCoreApplication::installTranslator(translator.data()))
+            && QCoreApplication::installTranslator(translator))
             m_translators.append(translator);
+        else
+            delete translator;
     }
 }
 
@@ -55,9 +58,14 @@ QStringList TranslationLoader::translationFiles(const QString& directory) const
 
 void TranslationLoader::removeTranslators()
 {
-    const QList<QSharedPointer<QTranslator>> snapshot = m_translators;
-    for (const QSharedPointer<QTranslator>& translator : snapshot) {
-        if (isGuiThread() && QCoreApplication::removeTranslator(translator.data()))
-            m_translators.removeOne(translator);
+    // A translator that cannot be removed (not on the GUI thread) stays
+    // installed and is kept until the loader goes.
+    for (auto translator = m_translators.begin(); translator != m_translators.end();) {
+        if (isGuiThread() && QCoreApplication::removeTranslator(*translator)) {
+            delete *translator;
+            translator = m_translators.erase(translator);
+        } else {
+            ++translator;
+        }
     }
 }

@@ -3,7 +3,6 @@
 
 #include <QList>
 #include <QObject>
-#include <QSharedPointer>
 #include <QString>
 #include <QTranslator>
 
@@ -27,7 +26,8 @@ private:
     void removeTranslators();
 
     QString m_language;
-    QList<QSharedPointer<QTranslator>> m_translators;
+    // The translators installed in the application; children of the loader.
+    QList<QTranslator*> m_translators;
 };
 
 #endif

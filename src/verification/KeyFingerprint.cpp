@@ -7,6 +7,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "OpenSslPointer.h"
+
 namespace {
 
 // No pass phrase is ever asked for: an encrypted key has no fingerprint here.
@@ -46,14 +48,12 @@ std::string KeyFingerprint::ofPemFile(const std::string& path)
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file)
         return std::string();
-    EVP_PKEY* key = PEM_read_PUBKEY(file, nullptr, noPassword, nullptr);
+    OpenSslPointer<EVP_PKEY> key(PEM_read_PUBKEY(file, nullptr, noPassword, nullptr));
     if (!key) {
         std::rewind(file);
-        key = PEM_read_PrivateKey(file, nullptr, noPassword, nullptr);
+        key.reset(PEM_read_PrivateKey(file, nullptr, noPassword, nullptr));
     }
     std::fclose(file);
     ERR_clear_error();
-    const std::string fingerprint = of(key);
-    EVP_PKEY_free(key);
-    return fingerprint;
+    return of(key.get());
 }

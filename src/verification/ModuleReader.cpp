@@ -5,8 +5,6 @@
 #include <exception>
 #include <limits>
 
-#include <openssl/evp.h>
-
 #include "PEHeaderData.h"
 #include "SignatureCheck.h"
 #include "SignatureTrailer.h"
@@ -25,10 +23,8 @@ bool ModuleReader::verify(bool newType)
 {
     if (!m_isRead || !newType)
         return false;
-    EVP_PKEY* key = VerificationKey::createBuiltInKey();
-    const bool valid = SignatureCheck::verify(key, m_moduleData, m_signature);
-    EVP_PKEY_free(key);
-    return valid;
+    const OpenSslPointer<EVP_PKEY> key = VerificationKey::createBuiltInKey();
+    return SignatureCheck::verify(key.get(), m_moduleData, m_signature);
 }
 
 QByteArray ModuleReader::moduleData()

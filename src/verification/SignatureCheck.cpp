@@ -6,23 +6,23 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include "OpenSslPointer.h"
+
 bool SignatureCheck::verify(EVP_PKEY* key, const QByteArray& data, const QByteArray& signature)
 {
     if (!key)
         return false;
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    const OpenSslPointer<EVP_MD_CTX> context(EVP_MD_CTX_new());
     if (!context)
         return false;
-    bool valid = false;
+    // Owned by the digest context.
     EVP_PKEY_CTX* keyContext = nullptr;
-    if (EVP_DigestVerifyInit_ex(context, &keyContext, "SHA256", nullptr, nullptr, key, nullptr) == 1 &&
-        EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PADDING) == 1 &&
-        EVP_DigestVerifyUpdate(context, data.constData(), size_t(data.size())) == 1) {
-        valid = EVP_DigestVerifyFinal(context, reinterpret_cast<const unsigned char*>(signature.constData()),
-                                      size_t(signature.size())) == 1;
-    }
-    EVP_MD_CTX_free(context);
-    return valid;
+    return EVP_DigestVerifyInit_ex(context.get(), &keyContext, "SHA256", nullptr, nullptr, key, nullptr) == 1
+           && EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PADDING) == 1
+           && EVP_DigestVerifyUpdate(context.get(), data.constData(), size_t(data.size())) == 1
+           && EVP_DigestVerifyFinal(context.get(), reinterpret_cast<const unsigned char*>(signature.constData()),
+                                    size_t(signature.size()))
+                  == 1;
 }
 
 QString SignatureCheck::takeOldestErrorText()

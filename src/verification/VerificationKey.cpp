@@ -20,31 +20,27 @@ QByteArray VerificationKey::exponent()
     return QByteArray(reinterpret_cast<const char*>(VerificationKeyData::exponent), VerificationKeyData::ExponentLength);
 }
 
-EVP_PKEY* VerificationKey::createPublicKey(const QByteArray& modulus, const QByteArray& exponent)
+OpenSslPointer<EVP_PKEY> VerificationKey::createPublicKey(const QByteArray& modulus, const QByteArray& exponent)
 {
+    const OpenSslPointer<BIGNUM> n(
+        BN_bin2bn(reinterpret_cast<const unsigned char*>(modulus.constData()), modulus.size(), nullptr));
+    const OpenSslPointer<BIGNUM> e(
+        BN_bin2bn(reinterpret_cast<const unsigned char*>(exponent.constData()), exponent.size(), nullptr));
+    const OpenSslPointer<OSSL_PARAM_BLD> builder(OSSL_PARAM_BLD_new());
+    if (!n || !e || !builder || !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get())
+        || !OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()))
+        return nullptr;
+    const OpenSslPointer<OSSL_PARAM> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    const OpenSslPointer<EVP_PKEY_CTX> context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1)
+        return nullptr;
     EVP_PKEY* key = nullptr;
-    BIGNUM* n = BN_bin2bn(reinterpret_cast<const unsigned char*>(modulus.constData()), modulus.size(), nullptr);
-    BIGNUM* e = BN_bin2bn(reinterpret_cast<const unsigned char*>(exponent.constData()), exponent.size(), nullptr);
-    OSSL_PARAM_BLD* builder = OSSL_PARAM_BLD_new();
-    OSSL_PARAM* params = nullptr;
-    EVP_PKEY_CTX* context = nullptr;
-    if (n && e && builder && OSSL_PARAM_BLD_push_BN(builder, OSSL_PKEY_PARAM_RSA_N, n) &&
-        OSSL_PARAM_BLD_push_BN(builder, OSSL_PKEY_PARAM_RSA_E, e) &&
-        (params = OSSL_PARAM_BLD_to_param(builder)) != nullptr &&
-        (context = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr)) != nullptr &&
-        EVP_PKEY_fromdata_init(context) == 1) {
-        if (EVP_PKEY_fromdata(context, &key, EVP_PKEY_PUBLIC_KEY, params) != 1)
-            key = nullptr;
-    }
-    EVP_PKEY_CTX_free(context);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(builder);
-    BN_free(e);
-    BN_free(n);
-    return key;
+    if (EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1)
+        return nullptr;
+    return OpenSslPointer<EVP_PKEY>(key);
 }
 
-EVP_PKEY* VerificationKey::createBuiltInKey()
+OpenSslPointer<EVP_PKEY> VerificationKey::createBuiltInKey()
 {
     return createPublicKey(modulus(), exponent());
 }

@@ -3,7 +3,7 @@
 
 #include <QByteArray>
 
-typedef struct evp_pkey_st EVP_PKEY;
+#include "OpenSslPointer.h"
 
 // The public key that packages must be signed with, built into the module.
 class VerificationKey
@@ -15,11 +15,10 @@ public:
     static QByteArray exponent();
 
     // An RSA public key from big-endian modulus and exponent bytes; null when
-    // OpenSSL refuses them (its error is queued). The caller frees it with
-    // EVP_PKEY_free.
-    static EVP_PKEY* createPublicKey(const QByteArray& modulus, const QByteArray& exponent);
+    // OpenSSL refuses them (its error is queued).
+    static OpenSslPointer<EVP_PKEY> createPublicKey(const QByteArray& modulus, const QByteArray& exponent);
     // The built-in key as an OpenSSL key object.
-    static EVP_PKEY* createBuiltInKey();
+    static OpenSslPointer<EVP_PKEY> createBuiltInKey();
 };
 
 #endif

@@ -3,7 +3,7 @@
 
 #include <QtTest>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "module/ResultTexts.h"
 #include "support/LogFile.h"
 
@@ -55,18 +55,19 @@ void TestRequest::choosesAndChecksUrl()
     QFETCH(QString, warning);
 
     CDefaultLibrary library;
+    const CDefaultLibraryTestAccess access(library);
     LogFile log;
-    library.setUpdateParametersFromRequest(request);
-    QCOMPARE(library.m_downloadFileUrl, url);
+    access.setUpdateParametersFromRequest(request);
+    QCOMPARE(access.downloadFileUrl(), url);
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::setUpdateParametersFromRequestForWindows :: Detected ")));
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::setUpdateParametersFromRequest :: m_downloadFileUrl=")));
 
-    const QByteArray before = library.m_result.serialize();
-    QCOMPARE(library.verifyDownloadFileUrl(), accepted);
+    const QByteArray before = access.result().serialize();
+    QCOMPARE(access.verifyDownloadFileUrl(), accepted);
     if (accepted) {
-        QCOMPARE(library.m_result.serialize(), before);
+        QCOMPARE(access.result().serialize(), before);
     } else {
-        QCOMPARE(library.m_result.serialize(), ResultTexts::insufficientParameters().serialize());
+        QCOMPARE(access.result().serialize(), ResultTexts::insufficientParameters().serialize());
         QVERIFY2(log.hasNewLine(warning), qPrintable(log.newText()));
     }
 }
@@ -91,7 +92,7 @@ void TestRequest::languageSuffix()
 
     CDefaultLibrary library;
     LogFile log;
-    QCOMPARE(library.getLanguageSuffix(context), suffix);
+    QCOMPARE(CDefaultLibraryTestAccess(library).getLanguageSuffix(context), suffix);
     QVERIFY(log.newText().contains(QStringLiteral("CDefaultLibrary::getLanguageSuffix :: oLanguageSuffix=%1\n").arg(suffix)));
 }
 

@@ -9,16 +9,16 @@
 
 #include <QCryptographicHash>
 #include <QLibrary>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <updater/updater.h>
 
 #include "controller/Base64Data.h"
 #include "module/ResultTexts.h"
+#include "support/FileTools.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
-#include "support/SmallTemporaryFolder.h"
+#include "support/SmallFilesystem.h"
 #include "support/TestPaths.h"
 #include "support/TreeSnapshot.h"
 #include "support/VerificationSupport.h"
@@ -30,27 +30,12 @@ const QByteArray kInstalled = ResultTexts::fileUpdated().serialize();
 const QByteArray kVerificationError = ResultTexts::verificationError().serialize();
 const QByteArray kFileSystemError = ResultTexts::fileSystemError().serialize();
 
-// The library's log file (not this test's own copy of the logger).
-QString libraryLog()
-{
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QCoreApplication::organizationName(),
-                             QCoreApplication::applicationName());
-    return QFileInfo(settings.fileName()).absolutePath() + QStringLiteral("/tst_update_data/logs/updater.log");
-}
-
-QByteArray signedPackage(const QByteArray& archive)
-{
-    const QByteArray signature =
-        VerificationSupport::sign(VerificationSupport::keyPath(QStringLiteral("test-private.pem")), archive);
-    return signature.isEmpty() ? QByteArray() : archive + VerificationSupport::trailer(signature);
-}
-
 // A signed package with app.bin holding content; its length is no multiple
 // of three, so that its Base64 form ends in padding.
 QByteArray packageWith(const QByteArray& content)
 {
     for (int extra = 0; extra < 3; ++extra) {
-        const QByteArray package = signedPackage(
+        const QByteArray package = VerificationSupport::signedPackage(
             ZipBuilder().file(QStringLiteral("app.bin"), content).file(QStringLiteral("pad"), QByteArray(extra, 'p')).bytes());
         if (package.size() % 3 != 0)
             return package;
@@ -139,7 +124,7 @@ void TestUpdateData::init()
     m_installation.reset(new QTemporaryDir);
     QVERIFY(m_installation->isValid());
     QVERIFY(QDir::setCurrent(m_installation->path()));
-    QVERIFY(VerificationSupport::writeFile(QStringLiteral("app.bin"), "installed"));
+    QVERIFY(FileTools::writeFile(QStringLiteral("app.bin"), "installed"));
 }
 
 void TestUpdateData::cleanup()
@@ -211,9 +196,9 @@ void TestUpdateData::installsFromEitherAlphabet()
     QVERIFY(text.contains(characters.at(0)) || text.contains(characters.at(1)));
     QCOMPARE(text.endsWith('='), !(options & QByteArray::OmitTrailingEquals));
 
-    LogFile log(libraryLog());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
     QCOMPARE(call(updater::UpdateFromDataName, {{"data", text}}), kInstalled);
-    QCOMPARE(VerificationSupport::readFile(QStringLiteral("app.bin")), m_content);
+    QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), m_content);
     QVERIFY(log.hasNewLine(characters == "+/" ? QStringLiteral("Data is Base64 in the standard alphabet")
                                               : QStringLiteral("Data is Base64 in the URL-safe alphabet")));
 }
@@ -278,7 +263,7 @@ void TestUpdateData::expectedHash()
     updater::Request request;
     if (!sha256.isNull())
         request.insert("sha256", sha256);
-    LogFile log(libraryLog());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
     QByteArray result;
     if (download) {
         m_server.setRoute(QStringLiteral("/served.ztx"), HttpsTestServer::file(package));
@@ -294,7 +279,7 @@ void TestUpdateData::expectedHash()
     if (sha256.isEmpty())
         QVERIFY(!log.hasNewLine(QStringLiteral("verifyExpectedHash")));
     if (expected == kInstalled) {
-        QCOMPARE(VerificationSupport::readFile(QStringLiteral("app.bin")), m_content);
+        QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), m_content);
     } else {
         const TreeSnapshot after = TreeSnapshot::take(QDir::currentPath());
         QVERIFY2(before == after, qPrintable(before.differences(after)));
@@ -351,7 +336,7 @@ void TestUpdateData::fileSystemErrorsSayWhy()
     QVERIFY(notAFolder.open());
     if (noTemporaryFolder)
         qputenv("TMPDIR", QFile::encodeName(notAFolder.fileName()));
-    LogFile log(libraryLog());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
     const QByteArray result = call(download ? updater::UpdateName : updater::UpdateFromDataName, request);
     if (noTemporaryFolder) {
         if (oldTmpDir.isNull())
@@ -361,23 +346,24 @@ void TestUpdateData::fileSystemErrorsSayWhy()
     }
     QCOMPARE(result, expected);
     QVERIFY2(log.hasNewLine(logLine), qPrintable(log.newText()));
-    QCOMPARE(VerificationSupport::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
+    QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
 }
 
 // Data that does not fit the temporary folder: the write error, not a
 // verification error.
 void TestUpdateData::fullTemporaryFolderSaysWhy()
 {
-    const QByteArray package = signedPackage(ZipBuilder().stored().file(QStringLiteral("app.bin"),
+    const QByteArray package = VerificationSupport::signedPackage(ZipBuilder().stored().file(QStringLiteral("app.bin"),
                                                                          incompressibleBytes(2 * 1024 * 1024, 9)).bytes());
-    SmallTemporaryFolder folder;
-    QVERIFY2(folder.isMounted(), "mounting a tmpfs needs root");
-    LogFile log(libraryLog());
+    SmallFilesystem folder(QStringLiteral("1m"));
+    QVERIFY2(folder.isMounted(), qPrintable(folder.error()));
+    folder.becomeTemporaryFolder();
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
     QCOMPARE(call(updater::UpdateFromDataName, {{"data", package.toBase64()}}), kFileSystemError);
     QVERIFY2(log.hasNewLine(QStringLiteral("WARN  - CDefaultLibrary::UpdateFromData :: Writing the temporary file "
                                            "failed: No space left on device")),
              qPrintable(log.newText()));
-    QCOMPARE(VerificationSupport::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
+    QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
 }
 
 // Update runs its download's event loop on whichever thread calls it.
@@ -390,7 +376,7 @@ void TestUpdateData::updateOnAWorkerThread()
     worker->start();
     QVERIFY(worker->wait(60000));
     QCOMPARE(result, kInstalled);
-    QCOMPARE(VerificationSupport::readFile(QStringLiteral("app.bin")), m_content);
+    QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), m_content);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateData)

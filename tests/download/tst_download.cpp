@@ -6,11 +6,11 @@
 #include <QFile>
 #include <QSslCertificate>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "support/DownloadRun.h"
 #include "support/HttpsTestServer.h"
 #include "support/LogFile.h"
-#include "support/SmallTemporaryFolder.h"
+#include "support/SmallFilesystem.h"
 
 Q_DECLARE_METATYPE(HttpsTestServer::Route)
 
@@ -237,8 +237,9 @@ void TestDownload::certificateErrorListIsLoggedInOrder()
                                      QSslError(QSslError::HostNameMismatch, certificate),
                                      QSslError(QSslError::SelfSignedCertificate, QSslCertificate())};
     CDefaultLibrary library;
+    const CDefaultLibraryTestAccess access(library);
     LogFile log;
-    library.handleSSLErrors(errors);
+    access.handleSSLErrors(errors);
 
     QStringList lines;
     for (const QString& line : log.newLines()) {
@@ -251,7 +252,7 @@ void TestDownload::certificateErrorListIsLoggedInOrder()
     QVERIFY(lines.at(2).contains(QStringLiteral("[%1][").arg(int(QSslError::SelfSignedCertificate))));
     // A certificate without names gives empty name lists.
     QVERIFY(lines.at(2).endsWith(QLatin1String("issuerCN: , subjectCN: ")));
-    QVERIFY(!library.m_networkError);
+    QVERIFY(!access.networkError());
 }
 
 void TestDownload::fullDiskIsFileSystemError_data()
@@ -270,8 +271,9 @@ void TestDownload::fullDiskIsFileSystemError()
     QFETCH(int, size);
     const QString path = QStringLiteral("/full/%1").arg(size);
     m_server.setRoute(path, HttpsTestServer::file(bodyOfSize(size)));
-    SmallTemporaryFolder folder;
-    QVERIFY2(folder.isMounted(), "mounting a tmpfs needs root");
+    SmallFilesystem folder(QStringLiteral("1m"));
+    QVERIFY2(folder.isMounted(), qPrintable(folder.error()));
+    folder.becomeTemporaryFolder();
     LogFile log;
     const DownloadOutcome outcome = runDownload(m_server.url(path));
     QCOMPARE(outcome.code, 41);

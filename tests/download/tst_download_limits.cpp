@@ -16,14 +16,6 @@
 
 namespace {
 
-QString hostLogPath()
-{
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/UpdaterTests/tst_download_limits/logs/updater.log");
-}
-
 } // namespace
 
 class TestDownloadLimits : public QObject
@@ -76,7 +68,7 @@ void TestDownloadLimits::trickleIsBounded()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!durationLimitMs.isEmpty())
         environment.insert(QStringLiteral("UPDATER_LIMIT_DOWNLOAD_DURATION_MS"), durationLimitMs);
-    LogFile log(hostLogPath());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_download_limits")));
     QProcess host;
     host.setProcessEnvironment(environment);
     host.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "module/ResultTexts.h"
 #include "support/LogFile.h"
 
@@ -56,26 +56,28 @@ void TestDownloadErrors::judgesRecordedState()
     QFETCH(QByteArray, result);
 
     CDefaultLibrary library;
-    const QByteArray before = library.m_result.serialize();
-    QVERIFY(library.m_tempFile.open());
-    library.m_tempFile.write(fileContent);
-    library.m_tempFile.close();
-    library.m_networkError = networkError;
-    library.m_networkErrorCode = errorNumber;
-    library.m_fileOversized = oversized;
+    const CDefaultLibraryTestAccess access(library);
+    const QByteArray before = access.result().serialize();
+    QVERIFY(access.tempFile().open());
+    access.tempFile().write(fileContent);
+    access.tempFile().close();
+    access.networkError() = networkError;
+    access.networkErrorCode() = errorNumber;
+    access.fileOversized() = oversized;
 
-    QCOMPARE(library.handleDownloadErrors(), result.isEmpty());
-    QCOMPARE(library.m_result.serialize(), result.isEmpty() ? before : result);
+    QCOMPARE(access.handleDownloadErrors(), result.isEmpty());
+    QCOMPARE(access.result().serialize(), result.isEmpty() ? before : result);
 }
 
 void TestDownloadErrors::networkErrorSlotRecordsLastError()
 {
     CDefaultLibrary library;
+    const CDefaultLibraryTestAccess access(library);
     LogFile log;
-    library.handleNetworkError(QNetworkReply::HostNotFoundError);
-    library.handleNetworkError(QNetworkReply::ContentNotFoundError);
-    QVERIFY(library.m_networkError);
-    QCOMPARE(library.m_networkErrorCode, 203);
+    access.handleNetworkError(QNetworkReply::HostNotFoundError);
+    access.handleNetworkError(QNetworkReply::ContentNotFoundError);
+    QVERIFY(access.networkError());
+    QCOMPARE(access.networkErrorCode(), 203);
     QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::handleNetworkError :: Connection error occurred: [3][")));
 }
 

@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QNetworkProxy>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "download/ProxySettings.h"
 #include "support/DownloadRun.h"
 #include "support/HttpsTestServer.h"
@@ -123,8 +123,9 @@ void TestProxy::parsesProxyText()
 void TestProxy::buildsHttpProxyFromTransportForm()
 {
     CDefaultLibrary library;
+    const CDefaultLibraryTestAccess access(library);
     LogFile log;
-    const QNetworkProxy proxy = library.createNetworkProxyFromProxySettingsData("70726f78797c383038307c7c");
+    const QNetworkProxy proxy = access.createNetworkProxyFromProxySettingsData("70726f78797c383038307c7c");
     QCOMPARE(proxy.type(), QNetworkProxy::HttpProxy);
     QCOMPARE(proxy.hostName(), QStringLiteral("proxy"));
     QCOMPARE(proxy.port(), quint16(8080));
@@ -140,7 +141,7 @@ void TestProxy::buildsHttpProxyFromTransportForm()
     QVERIFY(log.newText().contains(prefix + QStringLiteral("pass=\n")));
 
     // Non-hex characters are skipped by the decoder; the type is always HTTP.
-    const QNetworkProxy spaced = library.createNetworkProxyFromProxySettingsData("70 72 6f 78 79 7c 38 30");
+    const QNetworkProxy spaced = access.createNetworkProxyFromProxySettingsData("70 72 6f 78 79 7c 38 30");
     QCOMPARE(spaced.type(), QNetworkProxy::HttpProxy);
     QCOMPARE(spaced.hostName(), QStringLiteral("proxy"));
     QCOMPARE(spaced.port(), quint16(80));
@@ -149,16 +150,17 @@ void TestProxy::buildsHttpProxyFromTransportForm()
 void TestProxy::emptySettingsInstallNoProxy()
 {
     CDefaultLibrary library;
-    library.m_NetManager.reset(new QNetworkAccessManager());
+    const CDefaultLibraryTestAccess access(library);
+    access.netManager().reset(new QNetworkAccessManager());
     LogFile log;
-    library.setProxy(QByteArray());
-    QCOMPARE(library.m_NetManager->proxy().type(), QNetworkProxy::DefaultProxy);
+    access.setProxy(QByteArray());
+    QCOMPARE(access.netManager()->proxy().type(), QNetworkProxy::DefaultProxy);
     QVERIFY(log.hasNewLine(
         QStringLiteral("CDefaultLibrary::setProxy :: proxySettingsData.isEmpty()=true; m_NetManager.isNull=false")));
 
     CDefaultLibrary withoutManager;
     log.mark();
-    withoutManager.setProxy(transportForm(QStringLiteral("h"), 1, QString(), QString()));
+    CDefaultLibraryTestAccess(withoutManager).setProxy(transportForm(QStringLiteral("h"), 1, QString(), QString()));
     QVERIFY(log.hasNewLine(
         QStringLiteral("CDefaultLibrary::setProxy :: proxySettingsData.isEmpty()=false; m_NetManager.isNull=true")));
 }
@@ -186,9 +188,10 @@ void TestProxy::passwordIsMaskedInLog()
     QFETCH(QString, passLine);
 
     CDefaultLibrary library;
-    library.m_NetManager.reset(new QNetworkAccessManager());
+    const CDefaultLibraryTestAccess access(library);
+    access.netManager().reset(new QNetworkAccessManager());
     LogFile log;
-    library.setProxy(proxyText.toHex());
+    access.setProxy(proxyText.toHex());
 
     const QString text = log.newText();
     QVERIFY2(text.contains(QStringLiteral("CDefaultLibrary::setProxy :: proxySettingsData=")
@@ -200,7 +203,7 @@ void TestProxy::passwordIsMaskedInLog()
              qPrintable(text));
     // The proxy itself still gets the password.
     const QList<QByteArray> fields = proxyText.split('|');
-    QCOMPARE(library.m_NetManager->proxy().password(), QString::fromUtf8(fields.value(3)));
+    QCOMPARE(access.netManager()->proxy().password(), QString::fromUtf8(fields.value(3)));
 }
 
 void TestProxy::downloadsThroughProxy_data()

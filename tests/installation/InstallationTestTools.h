@@ -9,7 +9,8 @@
 #include <QMap>
 #include <QString>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
+#include "support/FileTools.h"
 #include "support/TestPaths.h"
 #include "support/VerificationSupport.h"
 #include "support/ZipBuilder.h"
@@ -18,28 +19,13 @@
 
 namespace InstallationTestTools {
 
-// Installs a package (no signature needed) into the current directory the
-// way finalizeUpdate installs a verified one.
+// Installs a package (no signature needed) into the current directory as
+// UpdateFromData installs one: the package handed over in "data", then the
+// installation of a verified package.
 inline bool installPackage(CDefaultLibrary& library, const QByteArray& package)
 {
-    if (!library.m_tempFile.open())
-        return false;
-    library.m_tempFile.write(package);
-    library.m_tempFile.close();
-    return library.installPackage();
-}
-
-inline bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    const CDefaultLibraryTestAccess access(library);
+    return access.writeDataIntoTempFile({{"data", package.toBase64()}}) && access.installPackage();
 }
 
 inline int modeBits(const QString& path)
@@ -79,7 +65,7 @@ inline Tree readTree(const QString& installDir)
         else if (info.isDir())
             tree.insert(name, "<folder>");
         else
-            tree.insert(name, readFile(path));
+            tree.insert(name, FileTools::readFile(path));
     }
     return tree;
 }
@@ -92,7 +78,7 @@ inline bool writeTree(const QString& installDir, const Tree& tree)
         if (entry.value() == "<folder>") {
             if (!QDir().mkpath(path))
                 return false;
-        } else if (!writeFile(path, entry.value())) {
+        } else if (!FileTools::writeFile(path, entry.value())) {
             return false;
         }
     }
@@ -138,19 +124,7 @@ inline QByteArray signedPackage(const Tree& files)
     ZipBuilder zip;
     for (auto file = files.constBegin(); file != files.constEnd(); ++file)
         zip.file(file.key(), file.value());
-    const QByteArray archive = zip.bytes();
-    const QByteArray signature =
-        VerificationSupport::sign(TestPaths::sourceDir() + QStringLiteral("/tests/keys/test-private.pem"), archive);
-    return signature.isEmpty() ? QByteArray() : archive + VerificationSupport::trailer(signature);
-}
-
-// The log of updater-host runs under this application name.
-inline QString hostLogPath(const QString& appName)
-{
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/UpdaterTests/") + appName + QStringLiteral("/logs/updater.log");
+    return VerificationSupport::signedPackage(zip.bytes());
 }
 
 } // namespace InstallationTestTools

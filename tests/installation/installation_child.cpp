@@ -1,9 +1,8 @@
 // installation-test-child FOLDER PACKAGE
 //
-// Installs the zip archive PACKAGE into FOLDER the way a verified package is
-// installed (unpack, replace, clear away old files) and prints the result
-// string, then the lines the module logged meanwhile. The fault tests run it
-// without root's powers.
+// Installs the signed package PACKAGE into FOLDER through UpdateFromData and
+// prints the result string, then the lines the module logged meanwhile. The
+// fault tests run it without root's powers.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,9 +10,7 @@
 
 #include <cstdio>
 
-#include "InstallationTestTools.h"
 #include "controller/CDefaultLibrary.h"
-#include "module/ResultTexts.h"
 #include "support/LogFile.h"
 
 int main(int argc, char** argv)
@@ -38,12 +35,11 @@ int main(int argc, char** argv)
     }
 
     LogFile log;
-    bool installed = false;
+    QByteArray result;
     {
         CDefaultLibrary library;
-        installed = InstallationTestTools::installPackage(library, bytes);
+        result = library.UpdateFromData({{"data", bytes.toBase64()}}, {});
     }
-    const DllResultBasic result = installed ? ResultTexts::fileUpdated() : ResultTexts::fileSystemError();
-    std::printf("%s\n%s", result.serialize().constData(), log.newText().toLatin1().constData());
-    return installed ? 0 : 1;
+    std::printf("%s\n%s", result.constData(), log.newText().toLatin1().constData());
+    return result.startsWith("0|") ? 0 : 1;
 }

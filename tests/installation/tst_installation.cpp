@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "InstallationTestTools.h"
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "support/LogFile.h"
 #include "support/TreeSnapshot.h"
 #include "support/ZipBuilder.h"
 
+using namespace FileTools;
 using namespace InstallationTestTools;
 
 namespace {
@@ -348,11 +349,12 @@ void TestInstallation::leftoversOfInterruptedUnpackingAreRemoved()
     const QString dir = installPath();
     QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "installed"));
     CDefaultLibrary untouched;
-    untouched.recoverInterruptedInstallations();
+    const CDefaultLibraryTestAccess untouchedAccess(untouched);
+    untouchedAccess.recoverInterruptedInstallations();
     QVERIFY(!QFileInfo::exists(dir + QStringLiteral("/UPDATES")));
     QVERIFY(QDir().mkpath(dir + QStringLiteral("/UPDATES")));
     const QDateTime modified = QFileInfo(dir + QStringLiteral("/UPDATES")).lastModified();
-    untouched.recoverInterruptedInstallations();
+    untouchedAccess.recoverInterruptedInstallations();
     QCOMPARE(QFileInfo(dir + QStringLiteral("/UPDATES")).lastModified(), modified);
 
     QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/1796700000000/app.bin"), "half unpacked"));
@@ -361,7 +363,7 @@ void TestInstallation::leftoversOfInterruptedUnpackingAreRemoved()
     QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/not-ours.txt"), "left alone"));
     LogFile log;
     CDefaultLibrary library;
-    library.recoverInterruptedInstallations();
+    CDefaultLibraryTestAccess(library).recoverInterruptedInstallations();
     QCOMPARE(updatesEntries(dir), QStringList{QStringLiteral("not-ours.txt")});
     QCOMPARE(readFile(dir + QStringLiteral("/app.bin")), QByteArray("installed"));
     QVERIFY2(log.hasNewLine(QStringLiteral("Unpack folder 1796700000000 of an interrupted installation removed.")),

@@ -15,6 +15,7 @@
 #include "support/HostProcess.h"
 #include "support/LogFile.h"
 
+using namespace FileTools;
 using namespace InstallationTestTools;
 
 namespace {
@@ -123,7 +124,7 @@ void TestInstallationConcurrency::waitingEndsAfterTheLimit()
     HostProcess host(installPath(), kAppName);
     host.useFaultLibrary();
     host.setEnvironment(QStringLiteral("UPDATER_LIMIT_LOCK_WAIT_MS"), QStringLiteral("1500"));
-    LogFile log(hostLogPath(kAppName));
+    LogFile log(LogFile::pathFor(kAppName));
     QElapsedTimer clock;
     clock.start();
     const HostProcess::Result run = host.run({QStringLiteral("update-from-data"), packagePath(QStringLiteral("x.ztx"))});

@@ -21,6 +21,7 @@
 #include "support/HostProcess.h"
 #include "support/LogFile.h"
 
+using namespace FileTools;
 using namespace InstallationTestTools;
 
 namespace {
@@ -269,7 +270,7 @@ void TestInstallationCrash::interruptedRecoveryIsFinishedLater()
             interrupted.run({QStringLiteral("update-from-data"), packagePath(QStringLiteral("unsigned.ztx"))});
         QVERIFY2(run.killed, qPrintable(recoveryFault));
 
-        LogFile log(hostLogPath(kAppName));
+        LogFile log(LogFile::pathFor(kAppName));
         QCOMPARE(recoverOnly().result, kVerificationError);
         QVERIFY2(log.hasNewLine(QStringLiteral("rolled back:")), qPrintable(log.newText()));
         bool committed = true;

@@ -15,47 +15,18 @@
 #include "controller/CDefaultLibrary.h"
 #include "module/ResultTexts.h"
 #include "support/LogFile.h"
+#include "support/SmallFilesystem.h"
 #include "support/TestPaths.h"
 #include "support/TreeSnapshot.h"
 #include "support/UnprivilegedProcess.h"
 #include "support/ZipBuilder.h"
 
-#include <unistd.h>
-
+using namespace FileTools;
 using namespace InstallationTestTools;
 
 namespace {
 
 const QStringList kUpdates = {QStringLiteral("UPDATES")};
-
-// A tmpfs of the given size mounted on a folder for the life of the object.
-class SmallFilesystem
-{
-public:
-    SmallFilesystem(const QString& mountPoint, const QString& size)
-        : m_mountPoint(mountPoint)
-    {
-        QProcess mount;
-        mount.setProcessChannelMode(QProcess::MergedChannels);
-        mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                              QStringLiteral("size=%1,mode=0755").arg(size), QStringLiteral("tmpfs"),
-                                              mountPoint});
-        m_mounted = mount.waitForFinished(10000) && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
-        m_error = QString::fromLocal8Bit(mount.readAll());
-    }
-    ~SmallFilesystem()
-    {
-        if (m_mounted)
-            QProcess::execute(QStringLiteral("umount"), {m_mountPoint});
-    }
-    bool mounted() const { return m_mounted; }
-    QString error() const { return m_error; }
-
-private:
-    QString m_mountPoint;
-    bool m_mounted = false;
-    QString m_error;
-};
 
 QString childProgram()
 {
@@ -79,7 +50,8 @@ private slots:
     void fullDisk();
 
 private:
-    // Runs the child as nobody, with a home of its own.
+    // Runs the child as nobody, with a home of its own, on the package signed
+    // with the test key.
     UnprivilegedRun runChild(const QString& folder, const QByteArray& package);
 
     QString m_previousDir;
@@ -113,7 +85,7 @@ void TestInstallationFaults::cleanup()
 UnprivilegedRun TestInstallationFaults::runChild(const QString& folder, const QByteArray& package)
 {
     const QString packagePath = m_root->path() + QStringLiteral("/package.zip");
-    writeFile(packagePath, package);
+    writeFile(packagePath, VerificationSupport::signedPackage(package));
     const QString home = m_root->path() + QStringLiteral("/child-home");
     QDir().mkpath(home);
     UnprivilegedProcess::giveToNobody(home);
@@ -196,13 +168,10 @@ void TestInstallationFaults::fullDisk()
     QFETCH(int, bigFileSize);
     QFETCH(bool, installs);
     QFETCH(QString, logLine);
-    if (geteuid() != 0)
-        QSKIP("mounting a small filesystem needs root");
-
     const QString dir = m_root->path() + QStringLiteral("/install");
     QVERIFY(QDir().mkpath(dir));
-    SmallFilesystem filesystem(dir, QStringLiteral("2m"));
-    QVERIFY2(filesystem.mounted(), qPrintable(filesystem.error()));
+    SmallFilesystem filesystem(QStringLiteral("2m"), dir);
+    QVERIFY2(filesystem.isMounted(), qPrintable(filesystem.error()));
     QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "old app"));
     QVERIFY(writeFile(dir + QStringLiteral("/big.bin"), incompressibleBytes(64 * 1024, 7)));
     const TreeSnapshot before = TreeSnapshot::take(dir);

@@ -23,6 +23,7 @@
 
 #include <updater/updater.h>
 
+using namespace FileTools;
 using namespace InstallationTestTools;
 
 namespace {
@@ -50,15 +51,6 @@ QString privateKey()
     return TestPaths::sourceDir() + QStringLiteral("/tests/keys/test-private.pem");
 }
 
-// The log file of updater-host runs: <config>/<organization>/<application>/logs.
-QString hostLogPath()
-{
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/UpdaterTests/tst_update_flows/logs/updater.log");
-}
-
 } // namespace
 
 class TestUpdateFlows : public QObject
@@ -83,7 +75,6 @@ private:
     HostRun runHost(const QStringList& arguments);
     QByteArray ztx(const QStringList& arguments, const QString& output);
     QByteArray packFolder(const QString& folder);
-    QByteArray signArchive(const QByteArray& archive);
     void prepareInstallation();
     void checkInstalled();
 
@@ -170,14 +161,6 @@ QByteArray TestUpdateFlows::ztx(const QStringList& arguments, const QString& out
 QByteArray TestUpdateFlows::packFolder(const QString& folder)
 {
     return ztx({QStringLiteral("pack"), folder}, m_packages->path() + QStringLiteral("/packed.ztx"));
-}
-
-// Archives that ztx would not sign (it refuses one without entries) are
-// signed here the same way.
-QByteArray TestUpdateFlows::signArchive(const QByteArray& archive)
-{
-    const QByteArray signature = VerificationSupport::sign(privateKey(), archive);
-    return signature.isEmpty() ? QByteArray() : archive + VerificationSupport::trailer(signature);
 }
 
 void TestUpdateFlows::prepareInstallation()
@@ -269,18 +252,19 @@ void TestUpdateFlows::refusedPackagesLeaveTheInstallation()
     } else if (kind == QLatin1String("unsigned")) {
         package = ZipBuilder().file(QStringLiteral("app.bin"), "unsigned").bytes();
     } else if (kind == QLatin1String("leaving")) {
-        package = signArchive(ZipBuilder()
-                                  .file(QStringLiteral("app.bin"), "new")
-                                  .file(QStringLiteral("../../../outside/evil"), "escaped")
-                                  .bytes());
+        package = VerificationSupport::signedPackage(ZipBuilder()
+                                                         .file(QStringLiteral("app.bin"), "new")
+                                                         .file(QStringLiteral("../../../outside/evil"), "escaped")
+                                                         .bytes());
     } else if (kind == QLatin1String("link")) {
-        package = signArchive(ZipBuilder()
-                                  .file(QStringLiteral("app.bin"), "new")
-                                  .symlink(QStringLiteral("l"), m_root->path() + QStringLiteral("/outside"))
-                                  .file(QStringLiteral("l/evil"), "escaped")
-                                  .bytes());
+        package = VerificationSupport::signedPackage(
+            ZipBuilder()
+                .file(QStringLiteral("app.bin"), "new")
+                .symlink(QStringLiteral("l"), m_root->path() + QStringLiteral("/outside"))
+                .file(QStringLiteral("l/evil"), "escaped")
+                .bytes());
     } else {
-        package = signArchive(ZipBuilder().bytes());
+        package = VerificationSupport::signedPackage(ZipBuilder().bytes());
     }
     QVERIFY(!package.isEmpty());
 
@@ -291,7 +275,7 @@ void TestUpdateFlows::refusedPackagesLeaveTheInstallation()
 
     const QString packagePath = m_packages->path() + QStringLiteral("/refused.ztx");
     QVERIFY(writeFile(packagePath, package));
-    LogFile log(hostLogPath());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_flows")));
     const HostRun run = runHost({QStringLiteral("update-from-data"), packagePath});
     QVERIFY2(run.finished, qPrintable(run.errors));
     QCOMPARE(run.result, result);
@@ -327,7 +311,7 @@ void TestUpdateFlows::dataSizeLimit()
     const TreeSnapshot before = TreeSnapshot::take(installPath());
     const QString packagePath = m_packages->path() + QStringLiteral("/sized.bin");
     QVERIFY(writeFile(packagePath, incompressibleBytes(size, 11)));
-    LogFile log(hostLogPath());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_flows")));
     const HostRun run = runHost({QStringLiteral("update-from-data"), packagePath});
     QVERIFY2(run.finished, qPrintable(run.errors));
     QCOMPARE(run.result, result);

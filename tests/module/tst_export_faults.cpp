@@ -21,14 +21,6 @@ namespace {
 
 const QByteArray kFileSystemError = ResultTexts::fileSystemError().serialize();
 
-QString hostLogPath()
-{
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/UpdaterTests/tst_export_faults/logs/updater.log");
-}
-
 } // namespace
 
 class TestExportFaults : public QObject
@@ -133,7 +125,7 @@ void TestExportFaults::nothingEscapes()
     environment.insert(QStringLiteral("TMPDIR"), temporaryFolder.path());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
 
-    LogFile log(hostLogPath());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_export_faults")));
     QProcess host;
     host.setProcessEnvironment(environment);
     host.setWorkingDirectory(installation.path());

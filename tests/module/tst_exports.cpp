@@ -9,12 +9,12 @@
 #include <QLibrary>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTranslator>
 
 #include <updater/updater.h>
 #include <updater/version.h>
 
+#include "support/LogFile.h"
 #include "support/TestPaths.h"
 
 namespace {
@@ -29,17 +29,9 @@ const QStringList kResourcePaths = {
     QStringLiteral(":/updater/translations/Language_hr.qm"),
 };
 
-// The host's names place the folder: <config>/<organization>/<application>/logs.
-QString logPath()
-{
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QCoreApplication::organizationName(),
-                             QCoreApplication::applicationName());
-    return QFileInfo(settings.fileName()).absolutePath() + QStringLiteral("/tst_exports/logs/updater.log");
-}
-
 QString readLog()
 {
-    QFile file(logPath());
+    QFile file(LogFile::pathFor(QStringLiteral("tst_exports")));
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromLatin1(file.readAll());
@@ -76,7 +68,7 @@ void TestExports::initTestCase()
     QCoreApplication::setOrganizationName(QStringLiteral("UpdaterTests"));
     QCoreApplication::setApplicationName(QStringLiteral("tst_exports"));
     // The module's logger opens its file on first use, after this.
-    QFile::remove(logPath());
+    QFile::remove(LogFile::pathFor(QStringLiteral("tst_exports")));
     m_library.setFileName(TestPaths::libraryPath());
     QVERIFY2(m_library.load(), qPrintable(m_library.errorString()));
     m_init = reinterpret_cast<updater::InitFunction>(m_library.resolve(updater::InitName));

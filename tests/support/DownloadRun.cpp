@@ -1,24 +1,22 @@
 #include "DownloadRun.h"
 
-#include <QFile>
-
-#include "controller/CDefaultLibrary.h"
+#include "FileTools.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 
 DownloadOutcome runDownload(const QString& url, const QByteArray& proxySettings)
 {
     DownloadOutcome outcome;
     CDefaultLibrary library;
-    library.m_downloadFileUrl = url.toUtf8();
-    if (!library.m_tempFile.open())
-        return outcome;
-    library.downloadFile(proxySettings);
-    library.m_tempFile.close();
-    QFile file(library.m_tempFile.fileName());
-    if (file.open(QIODevice::ReadOnly))
-        outcome.fileBytes = file.readAll();
-    outcome.passed = library.handleDownloadErrors();
-    outcome.code = library.m_result.code();
-    outcome.details = library.m_result.details();
-    outcome.networkErrorCode = library.m_networkErrorCode;
+    const CDefaultLibraryTestAccess access(library);
+    QMap<QByteArray, QByteArray> request{{"url", url.toUtf8()}};
+    if (!proxySettings.isEmpty())
+        request.insert("proxySettings", proxySettings);
+    if (access.downloadIntoTempFile(request)) {
+        outcome.fileBytes = FileTools::readFile(access.tempFile().fileName());
+        outcome.passed = access.handleDownloadErrors();
+    }
+    outcome.code = access.result().code();
+    outcome.details = access.result().details();
+    outcome.networkErrorCode = access.networkErrorCode();
     return outcome;
 }

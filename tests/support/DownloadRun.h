@@ -13,8 +13,8 @@ struct DownloadOutcome {
     QByteArray fileBytes;
 };
 
-// One download as the Update flow runs it: open the temporary file,
-// download, close, judge.
+// One download through the Update flow's own first half (URL from the
+// request, temporary file, download), then judged as the flow judges it.
 DownloadOutcome runDownload(const QString& url, const QByteArray& proxySettings = QByteArray());
 
 #endif

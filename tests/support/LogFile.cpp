@@ -1,5 +1,6 @@
 #include "LogFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -14,6 +15,15 @@ LogFile::LogFile(const QString& path)
     : m_path(path)
 {
     mark();
+}
+
+QString LogFile::pathFor(const QString& application, const QString& organization)
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QLatin1Char('/') + organization + QLatin1Char('/') + application
+           + QStringLiteral("/logs/updater.log");
 }
 
 QString LogFile::path() const

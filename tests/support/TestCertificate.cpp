@@ -1,30 +1,14 @@
 #include "TestCertificate.h"
 
-#include <QFile>
-
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-#include <memory>
+#include "verification/OpenSslPointer.h"
 
 namespace {
-
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-
-using PKeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-
-void bioFreeAll(BIO* bio)
-{
-    BIO_free_all(bio);
-}
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, bioFreeAll>>;
 
 QByteArray bioContents(BIO* bio)
 {
@@ -38,8 +22,8 @@ QByteArray bioContents(BIO* bio)
 TestCertificate TestCertificate::generate(const QStringList& commonNames)
 {
     TestCertificate result;
-    PKeyPtr key(EVP_RSA_gen(2048));
-    X509Ptr certificate(X509_new());
+    const OpenSslPointer<EVP_PKEY> key(EVP_RSA_gen(2048));
+    const OpenSslPointer<X509> certificate(X509_new());
     if (!key || !certificate)
         return result;
 
@@ -58,8 +42,8 @@ TestCertificate TestCertificate::generate(const QStringList& commonNames)
     if (X509_sign(certificate.get(), key.get(), EVP_sha256()) <= 0)
         return result;
 
-    BioPtr certificateBio(BIO_new(BIO_s_mem()));
-    BioPtr keyBio(BIO_new(BIO_s_mem()));
+    const OpenSslPointer<BIO> certificateBio(BIO_new(BIO_s_mem()));
+    const OpenSslPointer<BIO> keyBio(BIO_new(BIO_s_mem()));
     if (!certificateBio || !keyBio || PEM_write_bio_X509(certificateBio.get(), certificate.get()) != 1
         || PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1)
         return result;
@@ -87,22 +71,4 @@ QSslKey TestCertificate::privateKey() const
 QByteArray TestCertificate::certificatePem() const
 {
     return m_certificatePem;
-}
-
-QByteArray TestCertificate::privateKeyPem() const
-{
-    return m_privateKeyPem;
-}
-
-bool TestCertificate::writeTo(const QString& certificatePath, const QString& privateKeyPath) const
-{
-    QFile certificateFile(certificatePath);
-    QFile keyFile(privateKeyPath);
-    if (!certificateFile.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || certificateFile.write(m_certificatePem) != m_certificatePem.size())
-        return false;
-    if (!keyFile.open(QIODevice::WriteOnly | QIODevice::Truncate) || keyFile.write(m_privateKeyPem) != m_privateKeyPem.size())
-        return false;
-    keyFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return true;
 }

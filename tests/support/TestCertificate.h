@@ -19,10 +19,6 @@ public:
     QSslCertificate certificate() const;
     QSslKey privateKey() const;
     QByteArray certificatePem() const;
-    QByteArray privateKeyPem() const;
-
-    // Writes both PEM files; false if one cannot be written.
-    bool writeTo(const QString& certificatePath, const QString& privateKeyPath) const;
 
 private:
     QByteArray m_certificatePem;

@@ -1,6 +1,5 @@
 #include "VerificationSupport.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QtEndian>
 
@@ -15,6 +14,8 @@
 #include <openssl/rsa.h>
 
 #include "logging/ModuleToolsLogger.h"
+#include "verification/OpenSslPointer.h"
+#include "support/FileTools.h"
 #include "support/TestPaths.h"
 
 namespace VerificationSupport {
@@ -93,39 +94,30 @@ Run run(const QString& program, const QStringList& arguments)
     return result;
 }
 
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray sign(const QString& privateKeyPath, const QByteArray& data, const char* digest, bool pss)
 {
-    const QByteArray text = readFile(privateKeyPath);
-    BIO* bio = BIO_new_mem_buf(text.constData(), text.size());
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
+    const QByteArray text = FileTools::readFile(privateKeyPath);
+    const OpenSslPointer<BIO> bio(BIO_new_mem_buf(text.constData(), text.size()));
+    const OpenSslPointer<EVP_PKEY> key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     QByteArray signature;
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    const OpenSslPointer<EVP_MD_CTX> context(EVP_MD_CTX_new());
     EVP_PKEY_CTX* keyContext = nullptr;
     size_t length = 0;
-    if (key && EVP_DigestSignInit_ex(context, &keyContext, digest, nullptr, nullptr, key, nullptr) == 1 &&
+    if (key && EVP_DigestSignInit_ex(context.get(), &keyContext, digest, nullptr, nullptr, key.get(), nullptr) == 1 &&
         EVP_PKEY_CTX_set_rsa_padding(keyContext, pss ? RSA_PKCS1_PSS_PADDING : RSA_PKCS1_PADDING) == 1 &&
-        EVP_DigestSignUpdate(context, data.constData(), size_t(data.size())) == 1 &&
-        EVP_DigestSignFinal(context, nullptr, &length) == 1) {
+        EVP_DigestSignUpdate(context.get(), data.constData(), size_t(data.size())) == 1 &&
+        EVP_DigestSignFinal(context.get(), nullptr, &length) == 1) {
         signature.resize(int(length));
-        if (EVP_DigestSignFinal(context, reinterpret_cast<unsigned char*>(signature.data()), &length) != 1)
+        if (EVP_DigestSignFinal(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length) != 1)
             signature.clear();
     }
-    EVP_MD_CTX_free(context);
-    EVP_PKEY_free(key);
     return signature;
+}
+
+QByteArray signedPackage(const QByteArray& archive)
+{
+    const QByteArray signature = sign(keyPath(QStringLiteral("test-private.pem")), archive);
+    return signature.isEmpty() ? QByteArray() : archive + trailer(signature);
 }
 
 } // namespace VerificationSupport

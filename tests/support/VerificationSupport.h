@@ -40,12 +40,13 @@ struct Run {
 };
 Run run(const QString& program, const QStringList& arguments);
 
-// Writes data to path (replacing it); false on failure.
-bool writeFile(const QString& path, const QByteArray& data);
-QByteArray readFile(const QString& path);
-
 // Signature of data with a PEM private key, digest and padding of choice.
 QByteArray sign(const QString& privateKeyPath, const QByteArray& data, const char* digest = "SHA256", bool pss = false);
+
+// The zip archive signed with the project's test key as ztx signs packages
+// (also archives ztx refuses, such as one without entries); empty when it
+// cannot be signed.
+QByteArray signedPackage(const QByteArray& archive);
 
 
 } // namespace VerificationSupport

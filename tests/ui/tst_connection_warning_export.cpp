@@ -4,7 +4,6 @@
 #include <QtTest>
 
 #include <QLibrary>
-#include <QSettings>
 #include <QLineEdit>
 #include <QThread>
 
@@ -16,16 +15,6 @@
 #include "support/TestPaths.h"
 
 namespace {
-
-// The library's log file. (LogFile's default would bring up this test's own
-// copy of the logger, which would write every line a second time.)
-QString libraryLog()
-{
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QCoreApplication::organizationName(),
-                             QCoreApplication::applicationName());
-    return QFileInfo(settings.fileName()).absolutePath()
-        + QStringLiteral("/tst_connection_warning_export/logs/updater.log");
-}
 
 void typeInto(QWidget* dialog, const char* name, const QString& text)
 {
@@ -94,7 +83,7 @@ void TestConnectionWarningExport::okCancels()
     updater::Request request;
     if (!code.isNull())
         request.insert("connectionErrorCode", code);
-    LogFile log(libraryLog());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_connection_warning_export")));
     QString title;
     ModalDriver::onNextModal([&](QWidget* warning) {
         title = warning->windowTitle();
@@ -185,7 +174,7 @@ void TestConnectionWarningExport::offTheGuiThread()
     if (!code.isNull())
         request.insert("connectionErrorCode", code);
     QByteArray result;
-    LogFile log(libraryLog());
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_connection_warning_export")));
     QThread* thread = QThread::create([&]() { result = call(request, {{"languageId", QVariant("1")}}); });
     thread->start();
     QVERIFY(thread->wait(20000));

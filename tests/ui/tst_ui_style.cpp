@@ -7,7 +7,7 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "module/ResourceBundle.h"
 #include "ui/CConnectionWarning.h"
 #include "ui/CMessageBox.h"
@@ -75,7 +75,7 @@ void TestUiStyle::translationsForLanguageId()
     if (languageId.isValid())
         context.insert("languageId", languageId);
     CDefaultLibrary library(nullptr);
-    const QString suffix = library.getLanguageSuffix(context);
+    const QString suffix = CDefaultLibraryTestAccess(library).getLanguageSuffix(context);
     {
         TranslationLoader loader(suffix, QString::fromLatin1(kFolder), nullptr);
         QCOMPARE(connectionError(), title);

@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QWindow>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "module/ResourceBundle.h"
 #include "ui/CConnectionWarning.h"
 #include "ui/CKeyboardWindow.h"
@@ -57,7 +57,7 @@ int main(int argc, char** argv)
     QApplication::setFont(font);
 
     CDefaultLibrary library(nullptr);
-    const QString suffix = library.getLanguageSuffix({{"languageId", QVariant(id)}});
+    const QString suffix = CDefaultLibraryTestAccess(library).getLanguageSuffix({{"languageId", QVariant(id)}});
     TranslationLoader translations(suffix, QStringLiteral(":/updater/translations/"), nullptr);
     const QString styleSheet = QStringLiteral(":/updater/qss/style.css");
     const QString tag = suffix.isEmpty() ? QStringLiteral("pl") : suffix;

@@ -5,9 +5,11 @@
 
 #include <QTemporaryDir>
 
+#include "support/FileTools.h"
 #include "support/VerificationSupport.h"
 #include "verification/ModuleReader.h"
 
+using namespace FileTools;
 using namespace VerificationSupport;
 
 namespace {

@@ -10,13 +10,15 @@
 
 #include <updater/updater.h>
 
-#include "controller/CDefaultLibrary.h"
+#include "controller/CDefaultLibraryTestAccess.h"
 #include "module/ResultTexts.h"
+#include "support/FileTools.h"
 #include "support/LogFile.h"
 #include "support/TestPaths.h"
 #include "support/VerificationSupport.h"
 #include "verification/ModuleReader.h"
 
+using namespace FileTools;
 using namespace VerificationSupport;
 
 namespace {
@@ -28,15 +30,17 @@ const QByteArray Rejected = ResultTexts::verificationError().serialize();
 bool verifyBytes(const QByteArray& bytes, QByteArray* result = nullptr)
 {
     CDefaultLibrary library;
-    if (!library.m_tempFile.open() || library.m_tempFile.write(bytes) != bytes.size())
+    const CDefaultLibraryTestAccess access(library);
+    QTemporaryFile& file = access.tempFile();
+    if (!file.open() || file.write(bytes) != bytes.size())
         qFatal("cannot fill the temporary file");
-    library.m_tempFile.close();
-    const QByteArray before = library.m_result.serialize();
-    const bool verified = library.verifyDownloadedFile();
+    file.close();
+    const QByteArray before = access.result().serialize();
+    const bool verified = access.verifyDownloadedFile();
     if (result)
-        *result = library.m_result.serialize();
+        *result = access.result().serialize();
     // Success leaves the result alone.
-    if (verified && library.m_result.serialize() != before)
+    if (verified && access.result().serialize() != before)
         return false;
     return verified;
 }

@@ -8,9 +8,11 @@
 
 #include <quazip/JlCompress.h>
 
+#include "support/FileTools.h"
 #include "support/VerificationSupport.h"
 #include "verification/ModuleReader.h"
 
+using namespace FileTools;
 using namespace VerificationSupport;
 
 class TestZtx : public QObject

@@ -22,10 +22,12 @@
 #include <updater/updater.h>
 #include <updater/version.h>
 
+#include "support/FileTools.h"
 #include "support/TestPaths.h"
 #include "support/VerificationSupport.h"
 #include "support/ZipBuilder.h"
 
+using namespace FileTools;
 using namespace VerificationSupport;
 
 namespace {

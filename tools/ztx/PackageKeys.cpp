@@ -13,6 +13,7 @@
 #include <openssl/rsa.h>
 
 #include "verification/KeyFingerprint.h"
+#include "verification/OpenSslPointer.h"
 #include "verification/SignatureCheck.h"
 #include "verification/SignatureTrailer.h"
 #include "verification/VerificationKey.h"
@@ -83,25 +84,21 @@ bool generate(const QString& directory, QString& error)
         return false;
     }
 
-    EVP_PKEY* key = EVP_RSA_gen(KeyBits);
+    const OpenSslPointer<EVP_PKEY> key(EVP_RSA_gen(KeyBits));
     if (!key) {
         error = QStringLiteral("key generation failed: ") + openSslError();
         return false;
     }
-    BIO* privateBio = BIO_new(BIO_s_mem());
-    BIO* publicBio = BIO_new(BIO_s_mem());
-    bool ok = privateBio && publicBio &&
-              PEM_write_bio_PrivateKey(privateBio, key, nullptr, nullptr, 0, nullptr, nullptr) == 1 &&
-              PEM_write_bio_PUBKEY(publicBio, key) == 1;
-    if (!ok)
+    const OpenSslPointer<BIO> privateBio(BIO_new(BIO_s_mem()));
+    const OpenSslPointer<BIO> publicBio(BIO_new(BIO_s_mem()));
+    if (!privateBio || !publicBio
+        || PEM_write_bio_PrivateKey(privateBio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1
+        || PEM_write_bio_PUBKEY(publicBio.get(), key.get()) != 1) {
         error = QStringLiteral("cannot encode the key: ") + openSslError();
-    const QByteArray privateText = ok ? bioText(privateBio) : QByteArray();
-    const QByteArray publicText = ok ? bioText(publicBio) : QByteArray();
-    BIO_free(privateBio);
-    BIO_free(publicBio);
-    EVP_PKEY_free(key);
-    if (!ok)
         return false;
+    }
+    const QByteArray privateText = bioText(privateBio.get());
+    const QByteArray publicText = bioText(publicBio.get());
 
     if (!writeNew(privatePath, privateText, QFile::ReadOwner | QFile::WriteOwner, error))
         return false;
@@ -113,46 +110,42 @@ bool generate(const QString& directory, QString& error)
     return true;
 }
 
-EVP_PKEY* loadPrivateKey(const QString& path, QString& error)
+OpenSslPointer<EVP_PKEY> loadPrivateKey(const QString& path, QString& error)
 {
     const QByteArray text = readAll(path, error);
     if (!error.isEmpty())
         return nullptr;
-    BIO* bio = BIO_new_mem_buf(text.constData(), text.size());
-    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, noPassword, nullptr) : nullptr;
-    BIO_free(bio);
+    const OpenSslPointer<BIO> bio(BIO_new_mem_buf(text.constData(), text.size()));
+    OpenSslPointer<EVP_PKEY> key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr) : nullptr);
     if (!key) {
         error = QStringLiteral("%1 is not an unencrypted PEM private key (%2)").arg(path, openSslError());
         return nullptr;
     }
-    if (!EVP_PKEY_is_a(key, "RSA") || EVP_PKEY_get_bits(key) != KeyBits) {
+    if (!EVP_PKEY_is_a(key.get(), "RSA") || EVP_PKEY_get_bits(key.get()) != KeyBits) {
         error = QStringLiteral("%1 is not an RSA-2048 key; packages are signed with RSA-2048").arg(path);
-        EVP_PKEY_free(key);
         return nullptr;
     }
     return key;
 }
 
-EVP_PKEY* loadPublicKey(const QString& path, QString& error)
+OpenSslPointer<EVP_PKEY> loadPublicKey(const QString& path, QString& error)
 {
     const QByteArray text = readAll(path, error);
     if (!error.isEmpty())
         return nullptr;
-    BIO* bio = BIO_new_mem_buf(text.constData(), text.size());
-    EVP_PKEY* key = bio ? PEM_read_bio_PUBKEY(bio, nullptr, noPassword, nullptr) : nullptr;
+    const OpenSslPointer<BIO> bio(BIO_new_mem_buf(text.constData(), text.size()));
+    OpenSslPointer<EVP_PKEY> key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, noPassword, nullptr) : nullptr);
     if (!key && bio) {
-        BIO_reset(bio);
-        key = PEM_read_bio_PrivateKey(bio, nullptr, noPassword, nullptr);
+        BIO_reset(bio.get());
+        key.reset(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr));
     }
-    BIO_free(bio);
     ERR_clear_error();
     if (!key) {
         error = QStringLiteral("%1 holds no PEM public key").arg(path);
         return nullptr;
     }
-    if (!EVP_PKEY_is_a(key, "RSA")) {
+    if (!EVP_PKEY_is_a(key.get(), "RSA")) {
         error = QStringLiteral("%1 is not an RSA key").arg(path);
-        EVP_PKEY_free(key);
         return nullptr;
     }
     return key;
@@ -161,19 +154,21 @@ EVP_PKEY* loadPublicKey(const QString& path, QString& error)
 QByteArray sign(EVP_PKEY* key, const QByteArray& data, QString& error)
 {
     QByteArray signature;
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    const OpenSslPointer<EVP_MD_CTX> context(EVP_MD_CTX_new());
+    // Owned by the digest context.
     EVP_PKEY_CTX* keyContext = nullptr;
     size_t length = 0;
-    bool ok = context && EVP_DigestSignInit_ex(context, &keyContext, "SHA256", nullptr, nullptr, key, nullptr) == 1 &&
-              EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PADDING) == 1 &&
-              EVP_DigestSignUpdate(context, data.constData(), size_t(data.size())) == 1 &&
-              EVP_DigestSignFinal(context, nullptr, &length) == 1 && length <= size_t(SignatureTrailer::MaxSignatureSize);
+    bool ok = context
+              && EVP_DigestSignInit_ex(context.get(), &keyContext, "SHA256", nullptr, nullptr, key, nullptr) == 1
+              && EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PADDING) == 1
+              && EVP_DigestSignUpdate(context.get(), data.constData(), size_t(data.size())) == 1
+              && EVP_DigestSignFinal(context.get(), nullptr, &length) == 1
+              && length <= size_t(SignatureTrailer::MaxSignatureSize);
     if (ok) {
         signature.resize(int(length));
-        ok = EVP_DigestSignFinal(context, reinterpret_cast<unsigned char*>(signature.data()), &length) == 1;
+        ok = EVP_DigestSignFinal(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length) == 1;
         signature.resize(int(length));
     }
-    EVP_MD_CTX_free(context);
     if (!ok) {
         error = QStringLiteral("signing failed: ") + openSslError();
         return QByteArray();
@@ -187,19 +182,17 @@ QByteArray sign(EVP_PKEY* key, const QByteArray& data, QString& error)
 
 bool isBuiltInKey(EVP_PKEY* key)
 {
-    BIGNUM* n = nullptr;
-    BIGNUM* e = nullptr;
-    bool same = false;
-    if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) == 1 &&
-        EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e) == 1) {
-        QByteArray modulus(256, '\0');
-        QByteArray exponent(3, '\0');
-        same = BN_bn2binpad(n, reinterpret_cast<unsigned char*>(modulus.data()), 256) == 256 &&
-               BN_bn2binpad(e, reinterpret_cast<unsigned char*>(exponent.data()), 3) == 3 &&
-               modulus == VerificationKey::modulus() && exponent == VerificationKey::exponent();
-    }
-    BN_free(n);
-    BN_free(e);
+    BIGNUM* modulusNumber = nullptr;
+    BIGNUM* exponentNumber = nullptr;
+    const bool read = EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &modulusNumber) == 1
+                      && EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &exponentNumber) == 1;
+    const OpenSslPointer<BIGNUM> n(modulusNumber);
+    const OpenSslPointer<BIGNUM> e(exponentNumber);
+    QByteArray modulus(256, '\0');
+    QByteArray exponent(3, '\0');
+    const bool same = read && BN_bn2binpad(n.get(), reinterpret_cast<unsigned char*>(modulus.data()), 256) == 256
+                      && BN_bn2binpad(e.get(), reinterpret_cast<unsigned char*>(exponent.data()), 3) == 3
+                      && modulus == VerificationKey::modulus() && exponent == VerificationKey::exponent();
     ERR_clear_error();
     return same;
 }
@@ -211,9 +204,7 @@ QString fingerprint(EVP_PKEY* key)
 
 QString builtInFingerprint()
 {
-    EVP_PKEY* key = VerificationKey::createBuiltInKey();
-    const QString text = fingerprint(key);
-    EVP_PKEY_free(key);
+    const QString text = fingerprint(VerificationKey::createBuiltInKey().get());
     ERR_clear_error();
     return text;
 }

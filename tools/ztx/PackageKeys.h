@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
-typedef struct evp_pkey_st EVP_PKEY;
+#include "verification/OpenSslPointer.h"
 
 // Key files and signing for ztx. Every function reports its failure in
 // `error` and returns null/false/empty then.
@@ -15,10 +15,10 @@ namespace PackageKeys {
 bool generate(const QString& directory, QString& error);
 
 // The private key of a PEM file; it must be an unencrypted RSA-2048 key.
-EVP_PKEY* loadPrivateKey(const QString& path, QString& error);
+OpenSslPointer<EVP_PKEY> loadPrivateKey(const QString& path, QString& error);
 // The public key of a PEM file (a public key, or the public half of a
 // private key).
-EVP_PKEY* loadPublicKey(const QString& path, QString& error);
+OpenSslPointer<EVP_PKEY> loadPublicKey(const QString& path, QString& error);
 
 // RSASSA-PKCS1-v1_5/SHA-256 signature of data, checked against the key's
 // public half before it is returned.

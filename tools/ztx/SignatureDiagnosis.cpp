@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include "verification/OpenSslPointer.h"
 #include "verification/SignatureCheck.h"
 
 SignatureDiagnosis::Verdict SignatureDiagnosis::diagnose(EVP_PKEY* key, const QByteArray& data,
@@ -16,15 +17,14 @@ SignatureDiagnosis::Verdict SignatureDiagnosis::diagnose(EVP_PKEY* key, const QB
     // checked and taken off by OpenSSL.
     QByteArray recovered(EVP_MAX_MD_SIZE, '\0');
     size_t length = size_t(recovered.size());
-    EVP_PKEY_CTX* context = key ? EVP_PKEY_CTX_new(key, nullptr) : nullptr;
+    const OpenSslPointer<EVP_PKEY_CTX> context(key ? EVP_PKEY_CTX_new(key, nullptr) : nullptr);
     const bool recoveredDigest =
-        context && EVP_PKEY_verify_recover_init(context) == 1 &&
-        EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING) == 1 &&
-        EVP_PKEY_CTX_set_signature_md(context, EVP_sha256()) == 1 &&
-        EVP_PKEY_verify_recover(context, reinterpret_cast<unsigned char*>(recovered.data()), &length,
+        context && EVP_PKEY_verify_recover_init(context.get()) == 1 &&
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) == 1 &&
+        EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) == 1 &&
+        EVP_PKEY_verify_recover(context.get(), reinterpret_cast<unsigned char*>(recovered.data()), &length,
                                 reinterpret_cast<const unsigned char*>(signature.constData()),
                                 size_t(signature.size())) == 1;
-    EVP_PKEY_CTX_free(context);
     ERR_clear_error();
     // A recovered digest differs from the data's, or the check above would
     // have passed.

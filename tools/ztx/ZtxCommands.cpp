@@ -19,22 +19,18 @@
 #include <log4cpp/OstreamAppender.hh>
 #include <log4cpp/PatternLayout.hh>
 
-#include <openssl/evp.h>
-
 #include <cstdio>
 #include <iostream>
-#include <memory>
 
 #include <updater/updater.h>
 #include <updater/version.h>
 
 #include "module/ResultTexts.h"
+#include "verification/OpenSslPointer.h"
 #include "verification/SignatureTrailer.h"
 #include "verification/VerificationKey.h"
 
 namespace {
-
-using KeyPointer = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
 void say(const QString& text)
 {
@@ -129,7 +125,7 @@ bool isReadableFile(const QString& path)
 
 // A key to sign with: its fingerprint, whether the module has it built in.
 struct SigningKey {
-    KeyPointer key{nullptr, EVP_PKEY_free};
+    OpenSslPointer<EVP_PKEY> key;
     QString fingerprint;
     bool builtIn = false;
 };
@@ -142,7 +138,7 @@ int loadSigningKey(const ZtxCommands::Options& options, SigningKey* signingKey)
     if (!isReadableFile(options.key))
         return fail(Failure, QStringLiteral("cannot read the key %1").arg(options.key));
     QString error;
-    signingKey->key.reset(PackageKeys::loadPrivateKey(options.key, error));
+    signingKey->key = PackageKeys::loadPrivateKey(options.key, error);
     if (!signingKey->key)
         return refuse(error);
     signingKey->fingerprint = PackageKeys::fingerprint(signingKey->key.get());
@@ -212,7 +208,7 @@ int signCheckAndWrite(const QByteArray& archive, const SigningKey& signingKey, c
 
 // The key to verify with: --key, or the one built into the module.
 struct VerifyingKey {
-    KeyPointer key{nullptr, EVP_PKEY_free};
+    OpenSslPointer<EVP_PKEY> key;
     QString fingerprint;
     QString source;
     bool builtIn = false;
@@ -221,14 +217,14 @@ struct VerifyingKey {
 int loadVerifyingKey(const ZtxCommands::Options& options, VerifyingKey* verifyingKey)
 {
     if (options.key.isEmpty()) {
-        verifyingKey->key.reset(VerificationKey::createBuiltInKey());
+        verifyingKey->key = VerificationKey::createBuiltInKey();
         verifyingKey->source = QStringLiteral("built into this ztx");
         verifyingKey->builtIn = true;
     } else {
         if (!isReadableFile(options.key))
             return fail(Failure, QStringLiteral("cannot read the key %1").arg(options.key));
         QString error;
-        verifyingKey->key.reset(PackageKeys::loadPublicKey(options.key, error));
+        verifyingKey->key = PackageKeys::loadPublicKey(options.key, error);
         if (!verifyingKey->key)
             return refuse(error);
         verifyingKey->source = options.key;
@@ -246,7 +242,7 @@ QString otherSigner(const PackageAnalysis& analysis, const VerifyingKey& verifyi
 {
     if (verifyingKey.builtIn)
         return QString();
-    KeyPointer builtIn(VerificationKey::createBuiltInKey(), EVP_PKEY_free);
+    const OpenSslPointer<EVP_PKEY> builtIn = VerificationKey::createBuiltInKey();
     if (SignatureDiagnosis::diagnose(builtIn.get(), analysis.archive(), analysis.signature()) ==
         SignatureDiagnosis::Good)
         return QStringLiteral("the key built into this ztx (%1)").arg(PackageKeys::builtInFingerprint());
@@ -436,7 +432,7 @@ int ZtxCommands::keygen(const Options& options)
     QString error;
     if (!PackageKeys::generate(options.output, error))
         return fail(Failure, error);
-    KeyPointer key(PackageKeys::loadPublicKey(publicPath, error), EVP_PKEY_free);
+    const OpenSslPointer<EVP_PKEY> key = PackageKeys::loadPublicKey(publicPath, error);
     if (!key)
         return fail(Failure, error);
     say(QStringLiteral("wrote %1 and %2 (keep the private key secret)").arg(privatePath, publicPath));

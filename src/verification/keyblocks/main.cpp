@@ -25,6 +25,7 @@
 #include <openssl/pem.h>
 
 #include "verification/KeyFingerprint.h"
+#include "verification/OpenSslPointer.h"
 
 namespace {
 
@@ -91,34 +92,29 @@ int main(int argc, char** argv)
     std::FILE* keyFile = std::fopen(keyPath.c_str(), "r");
     if (!keyFile)
         return refuse(keyPath, "the file cannot be opened");
-    EVP_PKEY* key = PEM_read_PUBKEY(keyFile, nullptr, nullptr, nullptr);
+    const OpenSslPointer<EVP_PKEY> key(PEM_read_PUBKEY(keyFile, nullptr, nullptr, nullptr));
     std::fclose(keyFile);
     if (!key)
         return refuse(keyPath, "it is not a PEM public key (\"-----BEGIN PUBLIC KEY-----\")");
 
-    const std::string fingerprint = KeyFingerprint::of(key);
-    BIGNUM* n = nullptr;
-    BIGNUM* e = nullptr;
-    const bool isRsa = EVP_PKEY_is_a(key, "RSA");
-    if (isRsa) {
-        EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n);
-        EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &e);
+    const std::string fingerprint = KeyFingerprint::of(key.get());
+    BIGNUM* modulusNumber = nullptr;
+    BIGNUM* exponentNumber = nullptr;
+    if (EVP_PKEY_is_a(key.get(), "RSA")) {
+        EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_N, &modulusNumber);
+        EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_E, &exponentNumber);
     }
-    EVP_PKEY_free(key);
-    if (!isRsa || !n || !e) {
-        BN_free(n);
-        BN_free(e);
+    const OpenSslPointer<BIGNUM> n(modulusNumber);
+    const OpenSslPointer<BIGNUM> e(exponentNumber);
+    if (!n || !e)
         return refuse(keyPath, "it is not an RSA key");
-    }
-    const int modulusBits = BN_num_bits(n);
-    const int exponentBytes = BN_num_bytes(e);
+    const int modulusBits = BN_num_bits(n.get());
+    const int exponentBytes = BN_num_bytes(e.get());
     std::vector<unsigned char> modulus(ModulusLength);
     std::vector<unsigned char> exponent(ExponentLength);
-    const bool fits = modulusBits == 2048 && exponentBytes <= ExponentLength && !BN_is_zero(e) &&
-                      BN_bn2binpad(n, modulus.data(), ModulusLength) == ModulusLength &&
-                      BN_bn2binpad(e, exponent.data(), ExponentLength) == ExponentLength;
-    BN_free(n);
-    BN_free(e);
+    const bool fits = modulusBits == 2048 && exponentBytes <= ExponentLength && !BN_is_zero(e.get()) &&
+                      BN_bn2binpad(n.get(), modulus.data(), ModulusLength) == ModulusLength &&
+                      BN_bn2binpad(e.get(), exponent.data(), ExponentLength) == ExponentLength;
     if (modulusBits != 2048)
         return refuse(keyPath, "the modulus has " + std::to_string(modulusBits) + " bits; it must have 2048");
     if (!fits)

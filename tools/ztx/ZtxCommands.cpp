@@ -238,6 +238,20 @@ int loadVerifyingKey(const ZtxCommands::Options& options, VerifyingKey* verifyin
 
 // Which key, if not the one given, the package was signed with: the only
 // other one known here is the built-in key.
+// What verify and inspect start with: the one package named, readable, and
+// the key to check it with. Success, or the exit code to end with.
+int openPackageAndKey(const ZtxCommands::Options& options, const char* command, QString* packagePath,
+                      VerifyingKey* verifyingKey)
+{
+    if (options.positional.size() != 1)
+        return usage(command, QStringLiteral("%1 needs one PACKAGE.ztx").arg(QLatin1String(command)));
+    *packagePath = options.positional.first();
+    if (!isReadableFile(*packagePath))
+        return fail(Failure, QFileInfo::exists(*packagePath) ? QStringLiteral("cannot read %1").arg(*packagePath)
+                                                             : QStringLiteral("no such file: %1").arg(*packagePath));
+    return loadVerifyingKey(options, verifyingKey);
+}
+
 QString otherSigner(const PackageAnalysis& analysis, const VerifyingKey& verifyingKey)
 {
     if (verifyingKey.builtIn)
@@ -540,16 +554,11 @@ int ZtxCommands::sign(const Options& options)
 
 int ZtxCommands::verify(const Options& options)
 {
-    if (options.positional.size() != 1)
-        return usage("verify", QStringLiteral("verify needs one PACKAGE.ztx"));
-    const QString packagePath = options.positional.first();
-    if (!isReadableFile(packagePath))
-        return fail(Failure, QFileInfo::exists(packagePath) ? QStringLiteral("cannot read %1").arg(packagePath)
-                                                            : QStringLiteral("no such file: %1").arg(packagePath));
+    QString packagePath;
     VerifyingKey verifyingKey;
-    const int loaded = loadVerifyingKey(options, &verifyingKey);
-    if (loaded != Success)
-        return loaded;
+    const int opened = openPackageAndKey(options, "verify", &packagePath, &verifyingKey);
+    if (opened != Success)
+        return opened;
     say(QStringLiteral("key %1 (%2)").arg(verifyingKey.fingerprint, verifyingKey.source));
     if (PackageKeys::isTestKey(verifyingKey.fingerprint))
         warnAboutTestKey(verifyingKey.fingerprint, "verifying with");
@@ -598,16 +607,11 @@ int ZtxCommands::verify(const Options& options)
 
 int ZtxCommands::inspect(const Options& options)
 {
-    if (options.positional.size() != 1)
-        return usage("inspect", QStringLiteral("inspect needs one PACKAGE.ztx"));
-    const QString packagePath = options.positional.first();
-    if (!isReadableFile(packagePath))
-        return fail(Failure, QFileInfo::exists(packagePath) ? QStringLiteral("cannot read %1").arg(packagePath)
-                                                            : QStringLiteral("no such file: %1").arg(packagePath));
+    QString packagePath;
     VerifyingKey verifyingKey;
-    const int loaded = loadVerifyingKey(options, &verifyingKey);
-    if (loaded != Success)
-        return loaded;
+    const int opened = openPackageAndKey(options, "inspect", &packagePath, &verifyingKey);
+    if (opened != Success)
+        return opened;
     if (PackageKeys::isTestKey(verifyingKey.fingerprint))
         warnAboutTestKey(verifyingKey.fingerprint, "verifying with");
 

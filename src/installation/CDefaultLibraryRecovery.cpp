@@ -19,12 +19,6 @@ namespace {
 // How long an installation waits for another one in the same folder.
 const int LockWaitMs = 120 * 1000;
 
-bool entryExists(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
 } // namespace
 
 // Called first by every Update and UpdateFromData, whatever becomes of the
@@ -129,7 +123,7 @@ bool CDefaultLibrary::rollBackInterruptedInstallation(const QString& runStamp)
     QStringList changed;
     for (const InstallationJournal::Entry& entry : qAsConst(entries)) {
         const QString oldName = entry.path + oldSuffix;
-        if (entryExists(oldName)) {
+        if (FilePlatform::entryExists(oldName)) {
             if (FilePlatform::replaceFile(oldName, entry.path)) {
                 ++restored;
                 changed.append(entry.path);
@@ -139,7 +133,7 @@ bool CDefaultLibrary::rollBackInterruptedInstallation(const QString& runStamp)
                                   << " cannot be put back: " << FilePlatform::lastErrorText();
                 complete = false;
             }
-        } else if (!entry.existed && entryExists(entry.path)) {
+        } else if (!entry.existed && FilePlatform::entryExists(entry.path)) {
             if (QFile::remove(entry.path)) {
                 changed.append(entry.path);
                 UPDATER_FAULT_POINT("recovery.remove");

@@ -27,12 +27,6 @@ const QFile::Permissions InstalledFilePermissions = QFile::ReadUser | QFile::Wri
                                                     | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
                                                     | QFile::ExeOther;
 
-bool entryExists(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
 } // namespace
 
 bool CDefaultLibrary::replaceFiles(QDir unpackDir, QStringList filePaths)
@@ -49,7 +43,7 @@ bool CDefaultLibrary::replaceFiles(QDir unpackDir, QStringList filePaths)
     QVector<InstallationJournal::Entry> entries;
     entries.reserve(filePaths.size());
     for (const QString& path : filePaths)
-        entries.append({path, entryExists(path)});
+        entries.append({path, FilePlatform::entryExists(path)});
     const QString journalPath = QDir(unpackDir.absoluteFilePath(QStringLiteral(".."))).absoluteFilePath(
         runStamp + QStringLiteral(".journal"));
     QString journalError;
@@ -148,29 +142,30 @@ bool CDefaultLibrary::addOldSuffixToFilesName(QStringList relativePaths, QString
 bool CDefaultLibrary::copyNewFiles(QDir unpackDir, QStringList relativePaths)
 {
     QSet<QString> folders; // made or found already
+    const QString current = QDir::currentPath() + QLatin1Char('/');
     for (const QString& oFilePath : relativePaths) {
         LOG_UPDATER(INFO) << "CDefaultLibrary::copyNewFiles :: oFilePath=" << oFilePath;
         const QString oSrcFilePath = unpackDir.absoluteFilePath(oFilePath);
         LOG_UPDATER(INFO) << "CDefaultLibrary::copyNewFiles :: oSrcFilePath=" << oSrcFilePath;
-        const QString oFinalDestDirPath = QFileInfo(oFilePath).absoluteDir().absolutePath();
+        const QString parent = QFileInfo(oFilePath).path();
+        const QString oFinalDestDirPath =
+            parent == QLatin1String(".") ? QDir::currentPath() : QDir::cleanPath(current + parent);
         LOG_UPDATER(INFO) << "CDefaultLibrary::copyNewFiles :: oFinalDestDirPath=" << oFinalDestDirPath;
         if (!folders.contains(oFinalDestDirPath)) {
             QDir().mkpath(oFinalDestDirPath);
             folders.insert(oFinalDestDirPath);
         }
 
-        if (entryExists(oFilePath)) {
+        // The unpacked copy holds no links to files any more (they were
+        // replaced by copies), so every file can be moved.
+        if (!FilePlatform::moveFile(oSrcFilePath, oFilePath)) {
             LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: Can't copy file to destination folder.";
-            LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: " << oFilePath
-                              << " is in the way: a folder or a link stands where the package has a file.";
-            return false;
-        }
-        QFile source(oSrcFilePath);
-        const bool placed = QFileInfo(oSrcFilePath).isSymLink() ? source.copy(oFilePath) : source.rename(oFilePath);
-        if (!placed) {
-            LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: Can't copy file to destination folder.";
-            LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: " << oFilePath << " cannot be put in place: "
-                              << source.errorString();
+            if (FilePlatform::lastErrorWasExisting())
+                LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: " << oFilePath
+                                  << " is in the way: a folder or a link stands where the package has a file.";
+            else
+                LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: " << oFilePath << " cannot be put in place: "
+                                  << FilePlatform::lastErrorText();
             return false;
         }
         m_installedFiles.append(oFilePath);
@@ -193,7 +188,7 @@ bool CDefaultLibrary::revertOldFiles(QStringList relativePaths, QString runStamp
         LOG_UPDATER(INFO) << "CDefaultLibrary::revertOldFiles :: oFilePath=" << oFilePath;
         const QString oOldFileName = oldFileName(oFilePath, runStamp);
         LOG_UPDATER(INFO) << "CDefaultLibrary::revertOldFiles :: oOldFileName=" << oOldFileName;
-        if (!entryExists(oOldFileName))
+        if (!FilePlatform::entryExists(oOldFileName))
             continue;
         LOG_UPDATER(NOTICE) << "CDefaultLibrary::revertOldFiles :: Old file exist. Need to revert.";
         if (QFile::rename(oOldFileName, oFilePath)) {

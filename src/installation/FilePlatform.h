@@ -20,6 +20,19 @@ bool flushDirectory(const QString& path);
 // FlushFileBuffers on each file.
 bool flushChanges(const QStringList& files, const QStringList& folders);
 
+// Moves the file `from` to `to`, never over anything that stands at `to`
+// (renameat2 with RENAME_NOREPLACE; MoveFileEx without
+// MOVEFILE_REPLACE_EXISTING on Windows). Where the two lie on different file
+// systems the file is copied and the original removed.
+bool moveFile(const QString& from, const QString& to);
+
+// Whether the last failure of moveFile was something standing at `to`.
+bool lastErrorWasExisting();
+
+// Whether anything stands at `path`: a file, a folder or a link, also a
+// link whose target is missing (lstat(2); GetFileAttributes on Windows).
+bool entryExists(const QString& path);
+
 // Replaces `to` by `from` in one step: afterwards `to` names what `from`
 // named, whether or not `to` existed (rename(2); MoveFileEx with
 // MOVEFILE_REPLACE_EXISTING on Windows).

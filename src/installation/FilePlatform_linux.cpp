@@ -61,6 +61,36 @@ bool FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
     return true;
 }
 
+bool FilePlatform::moveFile(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    lastError = errno;
+    if (lastError != EXDEV)
+        return false;
+    // Another file system: QFile::copy never replaces the target either.
+    if (!QFile::copy(from, to)) {
+        struct stat info;
+        lastError = ::lstat(target.constData(), &info) == 0 ? EEXIST : EIO;
+        return false;
+    }
+    QFile::remove(from);
+    return true;
+}
+
+bool FilePlatform::lastErrorWasExisting()
+{
+    return lastError == EEXIST;
+}
+
+bool FilePlatform::entryExists(const QString& path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
 bool FilePlatform::replaceFile(const QString& from, const QString& to)
 {
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)

@@ -53,6 +53,24 @@ bool FilePlatform::flushChanges(const QStringList& files, const QStringList&)
     return true;
 }
 
+bool FilePlatform::moveFile(const QString& from, const QString& to)
+{
+    if (MoveFileExW(nativePath(from).c_str(), nativePath(to).c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+        return true;
+    lastError = GetLastError();
+    return false;
+}
+
+bool FilePlatform::lastErrorWasExisting()
+{
+    return lastError == ERROR_ALREADY_EXISTS || lastError == ERROR_FILE_EXISTS;
+}
+
+bool FilePlatform::entryExists(const QString& path)
+{
+    return GetFileAttributesW(nativePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool FilePlatform::replaceFile(const QString& from, const QString& to)
 {
     if (MoveFileExW(nativePath(from).c_str(), nativePath(to).c_str(),

@@ -7,6 +7,7 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipfileinfo.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QThread>
 #include <QVector>
 
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -61,13 +63,29 @@ bool PackageUnpacker::fail(const QString& entry, const QString& reason)
 // archive, unpack every n-th entry side by side. A package with symbolic
 // links is unpacked in archive order by one worker, since an entry may be
 // written through a link that an earlier entry makes.
+//
+// The archive is read from memory (the package file mapped, or read whole):
+// the zip reader seeks for every entry, which on a file would cost system
+// calls for each entry in each worker.
 bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
 {
     paths->clear();
+    QFile package(m_packagePath);
+    if (!package.open(QIODevice::ReadOnly))
+        return fail(QString(), QStringLiteral("the archive cannot be opened (%1)").arg(package.errorString()));
+    if (package.size() > std::numeric_limits<int>::max())
+        return fail(QString(), QStringLiteral("the archive is too large to be read"));
+    QByteArray archive;
+    if (const uchar* mapped = package.size() > 0 ? package.map(0, package.size()) : nullptr)
+        archive = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), int(package.size()));
+    else
+        archive = package.readAll();
+
     QVector<QString> names;
     bool hasLinks = false;
     {
-        QuaZip zip(m_packagePath);
+        QBuffer device(&archive);
+        QuaZip zip(&device);
         if (!zip.open(QuaZip::mdUnzip))
             return fail(QString(), QStringLiteral("the archive cannot be opened (error %1)").arg(zip.getZipError()));
         for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
@@ -89,11 +107,11 @@ bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
     QVector<Worker> results(workers);
     std::atomic<bool> stop(false);
     if (workers == 1) {
-        results[0] = unpackEntries(destination, 0, 1, &stop);
+        results[0] = unpackEntries(archive, destination, 0, 1, &stop);
     } else {
         std::vector<std::thread> threads;
         for (int k = 0; k < workers; ++k)
-            threads.emplace_back([&, k] { results[k] = unpackEntries(destination, k, workers, &stop); });
+            threads.emplace_back([&, k] { results[k] = unpackEntries(archive, destination, k, workers, &stop); });
         for (std::thread& thread : threads)
             thread.join();
     }
@@ -113,8 +131,8 @@ bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
 }
 
 // Unpacks the entries whose index is `first` plus a multiple of `step`.
-PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destination, int first, int step,
-                                                       std::atomic<bool>* stop) const
+PackageUnpacker::Worker PackageUnpacker::unpackEntries(QByteArray archive, const QString& destination, int first,
+                                                       int step, std::atomic<bool>* stop) const
 {
     Worker result;
     auto failed = [&result, stop](int index, const QString& entry, const QString& reason) {
@@ -125,7 +143,8 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destinatio
         return result;
     };
 
-    QuaZip zip(m_packagePath);
+    QBuffer device(&archive);
+    QuaZip zip(&device);
     if (!zip.open(QuaZip::mdUnzip))
         return failed(-1, QString(), QStringLiteral("the archive cannot be opened (error %1)").arg(zip.getZipError()));
     const QDir root(destination);

@@ -1,6 +1,7 @@
 #ifndef PACKAGEUNPACKER_H
 #define PACKAGEUNPACKER_H
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -43,7 +44,8 @@ private:
     };
 
     bool fail(const QString& entry, const QString& reason);
-    Worker unpackEntries(const QString& destination, int first, int step, std::atomic<bool>* stop) const;
+    Worker unpackEntries(QByteArray archive, const QString& destination, int first, int step,
+                         std::atomic<bool>* stop) const;
 
     QString m_packagePath;
     QString m_failedEntry;

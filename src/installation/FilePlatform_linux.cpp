@@ -68,6 +68,18 @@ bool FilePlatform::moveFile(const QString& from, const QString& to)
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
         return true;
     lastError = errno;
+    if (lastError == EINVAL || lastError == ENOSYS) {
+        // A file system without RENAME_NOREPLACE: look, then rename. Only
+        // one installation at a time works in the folder.
+        struct stat info;
+        if (::lstat(target.constData(), &info) == 0) {
+            lastError = EEXIST;
+            return false;
+        }
+        if (::rename(source.constData(), target.constData()) == 0)
+            return true;
+        lastError = errno;
+    }
     if (lastError != EXDEV)
         return false;
     // Another file system: QFile::copy never replaces the target either.

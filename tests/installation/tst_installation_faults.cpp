@@ -48,6 +48,8 @@ private slots:
     void fileThatCannotBeMovedAsideStopsEverything();
     void fullDisk_data();
     void fullDisk();
+    void updatesOnAnotherFileSystem_data();
+    void updatesOnAnotherFileSystem();
 
 private:
     // Runs the child as nobody, with a home of its own, on the package signed
@@ -201,6 +203,59 @@ void TestInstallationFaults::fullDisk()
     QVERIFY2(log.hasNewLine(QStringLiteral("No permissions to unzip to")), qPrintable(log.newText()));
     const TreeSnapshot after = TreeSnapshot::take(dir, kUpdates);
     QVERIFY2(before == after, qPrintable(before.differences(after)));
+}
+
+void TestInstallationFaults::updatesOnAnotherFileSystem_data()
+{
+    QTest::addColumn<bool>("folderInTheWay");
+    QTest::newRow("installs by copying") << false;
+    QTest::newRow("a folder in the way rolls back") << true;
+}
+
+// "UPDATES" on a file system of its own: a file cannot be renamed from there
+// into the installation folder, so it is copied, and still never over
+// anything that stands in its way.
+void TestInstallationFaults::updatesOnAnotherFileSystem()
+{
+    QFETCH(bool, folderInTheWay);
+    const QString dir = m_root->path() + QStringLiteral("/install");
+    QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "old app"));
+    QVERIFY(writeFile(dir + QStringLiteral("/data/a.ini"), "old ini"));
+    if (folderInTheWay)
+        QVERIFY(QDir().mkpath(dir + QStringLiteral("/data/z.txt")));
+    QVERIFY(QDir().mkpath(dir + QStringLiteral("/UPDATES")));
+    SmallFilesystem filesystem(QStringLiteral("4m"), dir + QStringLiteral("/UPDATES"));
+    QVERIFY2(filesystem.isMounted(), qPrintable(filesystem.error()));
+    const TreeSnapshot before = TreeSnapshot::take(dir, kUpdates);
+
+    const QByteArray package = ZipBuilder()
+                                   .file(QStringLiteral("app.bin"), "new app")
+                                   .file(QStringLiteral("data/a.ini"), "new ini")
+                                   .file(QStringLiteral("data/new/b.txt"), "new b")
+                                   .file(QStringLiteral("data/z.txt"), "new z")
+                                   .bytes();
+    QVERIFY(QDir::setCurrent(dir));
+    LogFile log;
+    bool installed = folderInTheWay;
+    {
+        CDefaultLibrary library;
+        installed = installPackage(library, package);
+    }
+    QVERIFY(QDir::setCurrent(m_previousDir));
+    QCOMPARE(updatesEntries(dir), QStringList());
+    if (folderInTheWay) {
+        QVERIFY(!installed);
+        QVERIFY2(log.hasNewLine(QStringLiteral("data/z.txt is in the way")), qPrintable(log.newText()));
+        const TreeSnapshot after = TreeSnapshot::take(dir, kUpdates);
+        QVERIFY2(before == after, qPrintable(before.differences(after)));
+        return;
+    }
+    QVERIFY(installed);
+    QCOMPARE(readFile(dir + QStringLiteral("/app.bin")), QByteArray("new app"));
+    QCOMPARE(readFile(dir + QStringLiteral("/data/a.ini")), QByteArray("new ini"));
+    QCOMPARE(readFile(dir + QStringLiteral("/data/new/b.txt")), QByteArray("new b"));
+    QCOMPARE(readFile(dir + QStringLiteral("/data/z.txt")), QByteArray("new z"));
+    QCOMPARE(modeBits(dir + QStringLiteral("/data/new/b.txt")), 0755);
 }
 
 QTEST_GUILESS_MAIN(TestInstallationFaults)

@@ -16,6 +16,7 @@
 #include <QVector>
 
 #include <limits>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -110,8 +111,14 @@ bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
         results[0] = unpackEntries(archive, destination, 0, 1, &stop);
     } else {
         std::vector<std::thread> threads;
-        for (int k = 0; k < workers; ++k)
-            threads.emplace_back([&, k] { results[k] = unpackEntries(archive, destination, k, workers, &stop); });
+        for (int k = 0; k < workers; ++k) {
+            try {
+                threads.emplace_back([&, k] { results[k] = unpackEntries(archive, destination, k, workers, &stop); });
+            } catch (const std::system_error&) {
+                // No thread to be had: this share is unpacked here.
+                results[k] = unpackEntries(archive, destination, k, workers, &stop);
+            }
+        }
         for (std::thread& thread : threads)
             thread.join();
     }

@@ -73,28 +73,28 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
             SLOT(handleNetworkError(QNetworkReply::NetworkError)));
     connect(reply, SIGNAL(sslErrors(QList<QSslError>)), this, SLOT(handleSSLErrors(QList<QSslError>)));
     connect(this, SIGNAL(fileIsOversized()), &loop, SLOT(quit()));
+    // Either limit ends the download as timed out; the second line says which.
+    const auto endAsTimedOut = [this, &loop](const char* handler, const QString& limit) {
+        m_networkErrorCode = QNetworkReply::TimeoutError;
+        m_networkError = true;
+        LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::" << handler << " :: Connection error occurred: ["
+                          << m_networkErrorCode << "][Connection timed out]";
+        LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::" << handler << " :: " << limit;
+        loop.quit();
+    };
     connect(
         &timer, &QTimer::timeout, &timer,
-        [this, &loop]() {
-            m_networkErrorCode = QNetworkReply::TimeoutError;
-            m_networkError = true;
-            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::timeoutHandler :: Connection error occurred: ["
-                              << m_networkErrorCode << "][Connection timed out]";
-            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::timeoutHandler :: No data received for "
-                              << kInactivityTimeoutMs / 1000 << " s: inactivity limit reached.";
-            loop.quit();
+        [&endAsTimedOut]() {
+            endAsTimedOut("timeoutHandler", QStringLiteral("No data received for %1 s: inactivity limit reached.")
+                                                .arg(kInactivityTimeoutMs / 1000));
         },
         Qt::DirectConnection);
     connect(
         &durationTimer, &QTimer::timeout, &durationTimer,
-        [this, &loop, durationLimitMs]() {
-            m_networkErrorCode = QNetworkReply::TimeoutError;
-            m_networkError = true;
-            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::durationHandler :: Connection error occurred: ["
-                              << m_networkErrorCode << "][Connection timed out]";
-            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::durationHandler :: Download still running after "
-                              << durationLimitMs / 1000.0 << " s: download time limit reached.";
-            loop.quit();
+        [&endAsTimedOut, durationLimitMs]() {
+            endAsTimedOut("durationHandler",
+                          QStringLiteral("Download still running after %1 s: download time limit reached.")
+                              .arg(durationLimitMs / 1000.0));
         },
         Qt::DirectConnection);
     // Bound to the timer, so it is disconnected when this call returns even

@@ -137,19 +137,18 @@ bool CDefaultLibrary::addOldSuffixToFilesName(QStringList relativePaths, QString
 
 // Each unpacked file is moved into place, so it is written once. A move
 // never replaces what stands at the destination; it copies only where a
-// rename cannot work (another file system, or a link of the package, which
-// is installed as a copy of the file it names).
+// rename cannot work (another file system).
 bool CDefaultLibrary::copyNewFiles(QDir unpackDir, QStringList relativePaths)
 {
     QSet<QString> folders; // made or found already
-    const QString current = QDir::currentPath() + QLatin1Char('/');
+    const QString current = QDir::currentPath();
     for (const QString& oFilePath : relativePaths) {
         LOG_UPDATER(INFO) << "CDefaultLibrary::copyNewFiles :: oFilePath=" << oFilePath;
         const QString oSrcFilePath = unpackDir.absoluteFilePath(oFilePath);
         LOG_UPDATER(INFO) << "CDefaultLibrary::copyNewFiles :: oSrcFilePath=" << oSrcFilePath;
         const QString parent = QFileInfo(oFilePath).path();
         const QString oFinalDestDirPath =
-            parent == QLatin1String(".") ? QDir::currentPath() : QDir::cleanPath(current + parent);
+            parent == QLatin1String(".") ? current : QDir::cleanPath(current + QLatin1Char('/') + parent);
         LOG_UPDATER(INFO) << "CDefaultLibrary::copyNewFiles :: oFinalDestDirPath=" << oFinalDestDirPath;
         if (!folders.contains(oFinalDestDirPath)) {
             QDir().mkpath(oFinalDestDirPath);

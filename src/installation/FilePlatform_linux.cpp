@@ -15,20 +15,26 @@ namespace {
 
 thread_local int lastError = 0;
 
-} // namespace
-
-bool FilePlatform::flushDirectory(const QString& path)
+// Opens the folder and runs the flush call (fsync, syncfs) on it.
+bool flushFolder(const QByteArray& path, int (*flush)(int))
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         lastError = errno;
         return false;
     }
-    const int synced = ::fsync(fd);
-    if (synced != 0)
+    const int flushed = flush(fd);
+    if (flushed != 0)
         lastError = errno;
     ::close(fd);
-    return synced == 0;
+    return flushed == 0;
+}
+
+} // namespace
+
+bool FilePlatform::flushDirectory(const QString& path)
+{
+    return flushFolder(QFile::encodeName(path), ::fsync);
 }
 
 bool FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
@@ -46,16 +52,7 @@ bool FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
         if (!S_ISDIR(info.st_mode) || devices.contains(info.st_dev))
             continue;
         devices.insert(info.st_dev);
-        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            lastError = errno;
-            return false;
-        }
-        const int synced = ::syncfs(fd);
-        if (synced != 0)
-            lastError = errno;
-        ::close(fd);
-        if (synced != 0)
+        if (!flushFolder(path, ::syncfs))
             return false;
     }
     return true;

@@ -71,11 +71,6 @@ Result callGuarded(const char* exportName, const char* outcome, Body body, Failu
     }
 }
 
-QByteArray fileSystemErrorResult()
-{
-    return ResultTexts::fileSystemError().serialize();
-}
-
 // The failure results, made once when the library is loaded: returning a
 // copy only shares them and allocates nothing.
 const QByteArray kFileSystemErrorBytes = ResultTexts::fileSystemError().serialize();
@@ -120,7 +115,7 @@ QByteArray Update(const QMap<QByteArray, QByteArray>& request, const QMap<QByteA
             CDefaultLibrary library(nullptr);
             return library.Update(request, context);
         },
-        fileSystemErrorResult, kFileSystemErrorBytes);
+        [] { return kFileSystemErrorBytes; }, kFileSystemErrorBytes);
 }
 
 QByteArray UpdateFromData(const QMap<QByteArray, QByteArray>& request, const QMap<QByteArray, QVariant>& context)
@@ -131,7 +126,7 @@ QByteArray UpdateFromData(const QMap<QByteArray, QByteArray>& request, const QMa
             CDefaultLibrary library(nullptr);
             return library.UpdateFromData(request, context);
         },
-        fileSystemErrorResult, kFileSystemErrorBytes);
+        [] { return kFileSystemErrorBytes; }, kFileSystemErrorBytes);
 }
 
 QByteArray ShowConnectionWarning(const QMap<QByteArray, QByteArray>& request, const QMap<QByteArray, QVariant>& context)

@@ -86,6 +86,7 @@ private slots:
 
     void everyCrashPointIsAllOrNothing();
     void interruptedRecoveryIsFinishedLater();
+    void interruptedCleanUpIsFinishedByAFailedCall();
     void randomKills();
 
 private:
@@ -279,6 +280,24 @@ void TestInstallationCrash::interruptedRecoveryIsFinishedLater()
         const Tree now = readTree(installPath());
         QVERIFY2(now == base, qPrintable(recoveryFault + QStringLiteral(": ") + firstDifference(now, base)));
     }
+}
+
+// Killed after its commit point, before its old files were deleted: the next
+// call deletes them even when its own package is refused, and keeps what the
+// installation shipped.
+void TestInstallationCrash::interruptedCleanUpIsFinishedByAFailedCall()
+{
+    const Tree base = baseTree();
+    const Tree withA = installed(base, packageA());
+    QVERIFY(QDir(installPath()).removeRecursively() && QDir().mkpath(installPath()));
+    QVERIFY(writeTree(installPath(), base));
+    QVERIFY(install(QStringLiteral("a.ztx"), QStringLiteral("install.unpack-folder-removed:1")).killed);
+    QVERIFY(readTree(installPath()) != withA); // the old files are still there
+
+    QCOMPARE(recoverOnly().result, kVerificationError);
+    const Tree now = readTree(installPath());
+    QVERIFY2(now == withA, qPrintable(firstDifference(now, withA)));
+    QCOMPARE(updatesEntries(installPath()), QStringList());
 }
 
 // Real installations of 1,100 files (1,000 of them over installed files),

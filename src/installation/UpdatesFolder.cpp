@@ -35,11 +35,6 @@ QDir UpdatesFolder::dir() const
     return m_dir;
 }
 
-bool UpdatesFolder::exists() const
-{
-    return FilePlatform::entryExists(m_dir.absolutePath());
-}
-
 bool UpdatesFolder::create()
 {
     // Another installer may make it at the same moment.

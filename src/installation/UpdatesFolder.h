@@ -27,7 +27,6 @@ public:
 
     QString path() const;
     QDir dir() const;
-    bool exists() const;
     // Creates the folder unless it exists.
     bool create();
 

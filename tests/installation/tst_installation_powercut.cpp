@@ -66,12 +66,6 @@ Tree packageB()
     return files;
 }
 
-struct Point {
-    QString name;
-    int hit;
-    bool committed; // at or after the commit point
-};
-
 } // namespace
 
 class TestInstallationPowerCut : public QObject
@@ -84,12 +78,13 @@ private slots:
     void powerCutDuringInstallation();
     void powerCutDuringRecovery_data();
     void powerCutDuringRecovery();
+    void cleanupTestCase();
 
 private:
     QString path(const QString& name) const { return m_root.path() + QLatin1Char('/') + name; }
     // An image holding "install/" with the tree in it, written out whole.
     bool makeTemplate(const QString& image, const Tree& tree);
-    QVector<Point> tracePoints(const QString& image);
+    QVector<TracePoint> passedPoints(const QString& image);
     HostProcess::Result run(const QString& installDir, const QString& package, const QString& fault = QString());
     // Stops an installer of the test build at the fault and copies the image
     // as it stands then; the installer is killed afterwards.
@@ -105,9 +100,10 @@ private:
 
     QTemporaryDir m_root;
     Tree m_existing;
-    QVector<Point> m_freshPoints;
-    QVector<Point> m_existingPoints;
+    QVector<TracePoint> m_freshPoints;
+    QVector<TracePoint> m_existingPoints;
     qint64 m_undisturbedMs = 0;
+    qint64 m_longestNextMs = 0;
 };
 
 void TestInstallationPowerCut::initTestCase()
@@ -120,8 +116,8 @@ void TestInstallationPowerCut::initTestCase()
     QVERIFY(writeFile(path(QStringLiteral("unsigned.ztx")), ZipBuilder().file(QStringLiteral("x"), "x").bytes()));
     QVERIFY(makeTemplate(path(QStringLiteral("fresh.img")), Tree()));
     QVERIFY(makeTemplate(path(QStringLiteral("existing.img")), m_existing));
-    m_freshPoints = tracePoints(path(QStringLiteral("fresh.img")));
-    m_existingPoints = tracePoints(path(QStringLiteral("existing.img")));
+    m_freshPoints = passedPoints(path(QStringLiteral("fresh.img")));
+    m_existingPoints = passedPoints(path(QStringLiteral("existing.img")));
     QVERIFY2(m_freshPoints.size() >= 10 && m_existingPoints.size() > m_freshPoints.size(),
              "the trace runs of the test build passed too few points");
 
@@ -155,9 +151,9 @@ bool TestInstallationPowerCut::makeTemplate(const QString& image, const Tree& tr
 
 // Every point an installation of package A passes, with its first and last
 // time, from one complete run of the test build.
-QVector<Point> TestInstallationPowerCut::tracePoints(const QString& image)
+QVector<TracePoint> TestInstallationPowerCut::passedPoints(const QString& image)
 {
-    QVector<Point> points;
+    QVector<TracePoint> points;
     const QString copy = path(QStringLiteral("trace.img"));
     const QString trace = path(QStringLiteral("trace.txt"));
     QFile::remove(trace);
@@ -173,30 +169,7 @@ QVector<Point> TestInstallationPowerCut::tracePoints(const QString& image)
             return points;
     }
     QFile::remove(copy);
-    QMap<QString, int> counts;
-    QStringList order;
-    QSet<QString> afterCommit;
-    bool committed = false;
-    for (const QByteArray& line : readFile(trace).split('\n')) {
-        const QString name = QString::fromLatin1(line.split(' ').value(0));
-        if (name.isEmpty())
-            continue;
-        if (!counts.contains(name))
-            order.append(name);
-        ++counts[name];
-        committed = committed || name == kCommitPoint;
-        if (committed)
-            afterCommit.insert(name + QLatin1Char(' ') + QString::number(counts.value(name)));
-    }
-    for (const QString& name : qAsConst(order)) {
-        for (int hit : QSet<int>{1, counts.value(name)})
-            points.append({name, hit, afterCommit.contains(name + QLatin1Char(' ') + QString::number(hit))});
-    }
-    std::sort(points.begin(), points.end(), [&order](const Point& a, const Point& b) {
-        return order.indexOf(a.name) != order.indexOf(b.name) ? order.indexOf(a.name) < order.indexOf(b.name)
-                                                               : a.hit < b.hit;
-    });
-    return points;
+    return InstallationTestTools::tracePoints(readFile(trace), kCommitPoint, false);
 }
 
 HostProcess::Result TestInstallationPowerCut::run(const QString& installDir, const QString& package,
@@ -246,6 +219,7 @@ void TestInstallationPowerCut::checkNextInstallation(const QString& snapshot, co
     clock.start();
     const HostProcess::Result next = run(installDir, path(QStringLiteral("b.ztx")));
     const qint64 elapsed = clock.elapsed();
+    m_longestNextMs = qMax(m_longestNextMs, elapsed);
     QVERIFY2(next.result == kInstalled, qPrintable(QString::fromLatin1(next.result) + log.newText()));
     // Nothing made it wait: a lock left behind would have held it for two
     // minutes (this bounds a wait, it measures no speed).
@@ -275,8 +249,8 @@ void TestInstallationPowerCut::powerCutDuringInstallation_data()
     QTest::addColumn<bool>("committed");
     QTest::addColumn<bool>("plantLeftovers");
     for (const QString& mode : {QStringLiteral("fresh"), QStringLiteral("existing")}) {
-        const QVector<Point>& points = mode == QLatin1String("fresh") ? m_freshPoints : m_existingPoints;
-        for (const Point& point : points) {
+        const QVector<TracePoint>& points = mode == QLatin1String("fresh") ? m_freshPoints : m_existingPoints;
+        for (const TracePoint& point : points) {
             const QString fault = QStringLiteral("%1:%2").arg(point.name).arg(point.hit);
             QTest::newRow(qPrintable(mode + QLatin1Char(' ') + fault))
                 << path(mode + QStringLiteral(".img")) << fault << point.committed << false;
@@ -346,6 +320,12 @@ void TestInstallationPowerCut::powerCutDuringRecovery()
     checkNextInstallation(snapshot, m_existing, installed(m_existing, packageA()), committed);
     QFile::remove(image);
     QFile::remove(snapshot);
+}
+
+void TestInstallationPowerCut::cleanupTestCase()
+{
+    qInfo("the installation after a power cut took at most %lld ms; undisturbed, %lld ms", m_longestNextMs,
+          m_undisturbedMs);
 }
 
 QTEST_GUILESS_MAIN(TestInstallationPowerCut)

@@ -16,7 +16,7 @@ scripts/install-deps.sh >/dev/null
 echo "bench: building"
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null 2>&1
 cmake --build "$build_dir" -j"$(nproc)" --target updater updater_faults updater-host ztx updater-test-https-server \
-    updater-bench-download bench_verify bench_old_files >/dev/null
+    updater-bench-download bench_verify bench_old_files bench_floor >/dev/null
 
 section() {
     echo "bench: $1"
@@ -41,8 +41,16 @@ section "Signature check of a 10 MiB package: verifyDownloadedFile vs openssl dg
 HOME=$(mktemp -d) QT_QPA_PLATFORM=offscreen "$build_dir/bin/bench_verify" $((runs * 5)) 2>&1 | tee -a "$report"
 end_section
 
-section "Update of a 10 MB package of 1,000 files vs curl -k + openssl dgst -verify + unzip -o"
+section "Update of a 10 MB package of 1,000 files vs curl -k + openssl dgst -verify + unzip -o, and the floor"
 FILES=1000 BYTES=10000000 bench/installation/bench_update.sh "$build_dir" "$runs" 2>&1 | tee -a "$report"
+end_section
+
+section "Update of a 10 MB package of 10 files, same comparison"
+FILES=10 BYTES=10000000 bench/installation/bench_update.sh "$build_dir" "$runs" 2>&1 | tee -a "$report"
+end_section
+
+section "Update of a 10 MB package of 1,000 files into an installation of 50,000 more files"
+EXTRA_FILES=50000 FILES=1000 BYTES=10000000 bench/installation/bench_update.sh "$build_dir" "$runs" 2>&1 | tee -a "$report"
 end_section
 
 # 8 MB in all, so that the zip headers of 10,000 entries still fit the limit.

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# bench_update.sh [BUILD_DIR] [RUNS]      (FILES=N: files in the package, BYTES=N: their total size)
+# bench_update.sh [BUILD_DIR] [RUNS]      (FILES=N: files in the package, BYTES=N: their total size,
+#                                          EXTRA_FILES=N: untouched files in the installation besides)
 #
 # An Update of a package of 1,000 files (or FILES) of BYTES (default
 # 10,000,000) incompressible bytes over loopback HTTPS, through updater-host
 # and the built library, beside the pipeline a person would otherwise script
 # on the same package from the same server:
 #   curl -k the archive and its signature, openssl dgst -sha256 -verify,
-#   unzip -o into the folder.
+#   unzip -o into the folder,
+# and beside the floor (bench_floor): the same files written into a staging
+# folder, the old ones renamed aside, the new ones renamed in, one syncfs,
+# the old ones deleted, with nothing else (no download, no archive, no log).
 # The project's HTTPS test server on 127.0.0.1 serves both.
 #
 # Into a fresh folder and over an existing installation of the same files.
@@ -53,6 +57,14 @@ done
 rm blob
 
 "$build/bin/ztx" pack src --key "$key" -o www/app.ztx >/dev/null 2>&1
+# Files of the installation that no package touches, in folders of 100.
+if [ "${EXTRA_FILES:-0}" -gt 0 ]; then
+    for i in $(seq 0 $((EXTRA_FILES - 1))); do
+        [ $((i % 100)) -eq 0 ] && mkdir -p "extra/untouched$((i / 100))"
+        echo "$i" > "extra/untouched$((i / 100))/file$i.txt"
+    done
+    echo "installation: $EXTRA_FILES more files that the package does not touch"
+fi
 (cd src && zip -q -r -0 ../www/app.zip .)
 openssl dgst -sha256 -sign "$key" -out www/app.zip.sig www/app.zip
 openssl pkey -in "$key" -pubout -out public.pem 2>/dev/null
@@ -85,16 +97,25 @@ prepare() { # mode; sets $dir
     dir=inst-$folder
     mkdir "$dir"
     if [ "$1" = existing ]; then cp -r src/. "$dir/"; fi
+    if [ "${EXTRA_FILES:-0}" -gt 0 ]; then cp -r extra/. "$dir/"; fi
     # What the set-up wrote is not the timed command's to flush.
     sync
 }
 
+floor_once() { # folder
+    "$build/bin/bench_floor" src "$1"
+}
+echo "load before the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 for mode in fresh existing; do
     : > updater.times
     : > pipeline.times
+    : > floor.times
     for run in $(seq "$runs"); do
-        order="updater pipeline"
-        if [ $((run % 2)) -eq 0 ]; then order="pipeline updater"; fi
+        case $((run % 3)) in
+            1) order="updater pipeline floor" ;;
+            2) order="pipeline floor updater" ;;
+            *) order="floor updater pipeline" ;;
+        esac
         for tool in $order; do
             prepare "$mode"
             eval "dir_$tool=$dir"
@@ -109,9 +130,49 @@ for mode in fresh existing; do
     done
     ours=$(median < updater.times)
     theirs=$(median < pipeline.times)
-    printf 'update, %s folder: updater %.3f s, curl+openssl+unzip %.3f s, ratio %.2f\n' \
-        "$mode" "$ours" "$theirs" "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { print a / b }')"
+    floor=$(median < floor.times)
+    printf 'update, %s folder: updater %.3f s, curl+openssl+unzip %.3f s, ratio %.2f; floor %.3f s, updater/floor %.1f\n' \
+        "$mode" "$ours" "$theirs" "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { print a / b }')" \
+        "$floor" "$(awk -v a="$ours" -v b="$floor" 'BEGIN { print a / b }')"
 done
+echo "load after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# UpdateFromData of the same package (read from a file by updater-host and
+# passed in Base64) beside openssl dgst -verify and unzip -o of the local
+# archive, into fresh folders.
+: > data.times
+: > local.times
+for run in $(seq "$runs"); do
+    prepare fresh
+    start=$(now)
+    host --dir "$dir" update-from-data "$work/www/app.ztx" > result.txt 2>&1 || true
+    end=$(now)
+    grep -q '^0|file updated' result.txt || { echo "UpdateFromData failed: $(cat result.txt)"; exit 1; }
+    awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >> data.times
+    prepare fresh
+    start=$(now)
+    openssl dgst -sha256 -verify public.pem -signature www/app.zip.sig www/app.zip > /dev/null
+    unzip -o -q www/app.zip -d "$dir"
+    end=$(now)
+    awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >> local.times
+done
+printf 'update-from-data, fresh folder: updater %.3f s, openssl+unzip of the local archive %.3f s\n' \
+    "$(median < data.times)" "$(median < local.times)"
+
+# Peak memory of an Update of this package beside one of a package of 100 KB.
+head -c 100000 /dev/urandom > small.bin
+mkdir -p smallsrc && mv small.bin smallsrc/
+"$build/bin/ztx" pack smallsrc --key "$key" -o www/small.ztx >/dev/null 2>&1
+peak() { # url
+    prepare fresh
+    /usr/bin/time -f '%M' -o peak.txt "$build/bin/updater-host" --org-name UpdaterBench --app-name bench_update \
+        --dir "$dir" update --url "$1" > /dev/null 2>&1 || true
+}
+peak "$url/app.ztx"
+big=$(cat peak.txt)
+peak "$url/small.ztx"
+small=$(cat peak.txt)
+printf 'peak memory of Update: %d KiB for this package, %d KiB for 100 KB (%+d KiB)\n' "$big" "$small" $((big - small))
 
 # Where one Update spends its time: the gaps between the module's own log
 # lines (download and signature check, entry check and unpacking, journal and

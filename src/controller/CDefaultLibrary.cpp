@@ -2,6 +2,7 @@
 
 #include "installation/InstallationTransaction.h"
 
+#include "logging/UpdaterLogger.h"
 #include "module/DllResultSingle.h"
 #include "module/ResultTexts.h"
 
@@ -17,8 +18,13 @@ CDefaultLibrary::CDefaultLibrary(QObject* parent)
 }
 
 // Members go in reverse order of declaration: the reply before its manager,
-// then the temporary file (closed and removed).
-CDefaultLibrary::~CDefaultLibrary() = default;
+// then the temporary file (closed and removed). What the call logged is in
+// the file once it is over.
+CDefaultLibrary::~CDefaultLibrary()
+{
+    m_transaction.reset();
+    UpdaterLogger::flushIfCreated();
+}
 
 QByteArray CDefaultLibrary::GetModuleVersion(const QMap<QByteArray, QByteArray>&, const QMap<QByteArray, QVariant>&)
 {

@@ -4,6 +4,7 @@
 
 #include "controller/CDefaultLibrary.h"
 
+#include "BackgroundRemoval.h"
 #include "FileListTools.h"
 #include "FilePlatform.h"
 #include "InstallationTransaction.h"
@@ -181,14 +182,22 @@ void CDefaultLibrary::tryRemoveAllOldFiles()
     // What this installation put in place stays, even when its name ends in
     // ".old"; so do the files moved aside by an installation whose roll-back
     // is still pending.
+    // The files this installation moved aside are known without looking:
+    // they are deleted while the walk looks for the others.
     QSet<QString> keep;
     QStringList pendingSuffixes;
+    QStringList ownOldFiles;
     if (m_transaction) {
         for (const QString& path : m_transaction->installedPaths())
             keep.insert(directory.absoluteFilePath(path));
         for (const QString& stamp : m_transaction->pendingStamps())
             pendingSuffixes.append(InstallationTransaction::oldName(QString(), stamp));
+        for (const QString& path : m_transaction->movedAsidePaths())
+            ownOldFiles.append(directory.absoluteFilePath(m_transaction->oldName(path)));
     }
+    BackgroundRemoval ownRemoval(ownOldFiles);
+    keep.unite(QSet<QString>(ownOldFiles.begin(), ownOldFiles.end()));
+
     QStringList oldFiles;
     const QStringList found = createListOfOldFilesInDirectoryRecursive(directory);
     for (const QString& path : found) {
@@ -199,6 +208,7 @@ void CDefaultLibrary::tryRemoveAllOldFiles()
             oldFiles.append(path);
     }
     removeFiles(oldFiles);
+    ownRemoval.wait();
     UPDATER_FAULT_POINT("install.cleaned");
 }
 

@@ -1,5 +1,7 @@
 #include "FileListTools.h"
 
+#include "FilePlatform.h"
+
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -44,7 +46,8 @@ bool removeEvery(const QStringList& paths, int first, int step)
 {
     bool allRemoved = true;
     for (int i = first; i < paths.size(); i += step) {
-        if (QFile::exists(paths.at(i)) && !QFile::remove(paths.at(i)))
+        // A file that is not there is not a failure.
+        if (!QFile::remove(paths.at(i)) && FilePlatform::entryExists(paths.at(i)))
             allRemoved = false;
     }
     return allRemoved;

@@ -252,6 +252,7 @@ bool InstallationTransaction::begin(const QStringList& relativePaths)
     // takes them away again.
     m_journal = InstallationJournal(m_runStamp, entries, missingParentDirectories(relativePaths));
     m_installedPaths.clear();
+    m_movedAsidePaths.clear();
     if (!m_journal.write(m_updates.journalPath(m_runStamp), m_updates.partialJournalPath(m_runStamp), &m_error))
         return false;
     m_begun = true;
@@ -260,8 +261,10 @@ bool InstallationTransaction::begin(const QStringList& relativePaths)
 
 bool InstallationTransaction::moveAside(const QString& path)
 {
-    if (FilePlatform::moveFile(absolute(path), absolute(oldName(path))))
+    if (FilePlatform::moveFile(absolute(path), absolute(oldName(path)))) {
+        m_movedAsidePaths.append(path);
         return true;
+    }
     m_error = FilePlatform::lastErrorText();
     return false;
 }

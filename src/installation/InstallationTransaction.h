@@ -105,8 +105,9 @@ public:
     bool moveAside(const QString& path);
     // Moves the new file into place at the path; never over anything.
     bool moveIn(const QString& source, const QString& path);
-    // The paths moveIn() put in place.
+    // The paths moveIn() put in place, and those moveAside() moved aside.
     QStringList installedPaths() const { return m_installedPaths; }
+    QStringList movedAsidePaths() const { return m_movedAsidePaths; }
     // Makes every new file and every changed folder durable.
     bool flush();
     // The commit point: from here on the new files stay, whatever happens.
@@ -143,6 +144,7 @@ private:
     QString m_runStamp;
     InstallationJournal m_journal;
     QStringList m_installedPaths;
+    QStringList m_movedAsidePaths;
     bool m_begun = false;
     bool m_committed = false;
     bool m_rolledBack = false;

@@ -2,6 +2,9 @@
 #define LOGPLATFORM_H
 
 #include <QString>
+#include <QtGlobal>
+
+#include <cstddef>
 
 // Platform parts of the log folder computation.
 namespace LogPlatform {
@@ -13,6 +16,13 @@ QString shortPathName(const QString& path);
 // True on Windows XP and Windows Server 2003, whose per-user folder layout
 // differs from later versions.
 bool isLegacyWindowsVersion();
+
+// Appends the bytes to the open file descriptor (opened for appending),
+// repeating short writes; a failure is ignored, as a log's must be.
+void appendToFile(int fd, const char* data, size_t size);
+
+// The size of the open file, -1 when it cannot be told.
+qint64 fileSize(int fd);
 
 } // namespace LogPlatform
 

@@ -3,6 +3,7 @@
 #include <QSysInfo>
 #include <QVector>
 
+#include <io.h>
 #include <windows.h>
 
 QString LogPlatform::shortPathName(const QString& path)
@@ -20,4 +21,21 @@ bool LogPlatform::isLegacyWindowsVersion()
 {
     const QSysInfo::WinVersion version = QSysInfo::windowsVersion();
     return version == QSysInfo::WV_XP || version == QSysInfo::WV_2003;
+}
+
+void LogPlatform::appendToFile(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const unsigned int chunk = size > 0x40000000u ? 0x40000000u : static_cast<unsigned int>(size);
+        const int written = _write(fd, data, chunk);
+        if (written <= 0)
+            return;
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+}
+
+qint64 LogPlatform::fileSize(int fd)
+{
+    return _lseeki64(fd, 0, SEEK_END);
 }

@@ -9,8 +9,12 @@ class UpdaterLogger : public ZTXLogger
 public:
     explicit UpdaterLogger(const std::string& name);
 
+    ~UpdaterLogger() override;
+
     // The process-wide instance, created on first use.
     static UpdaterLogger& instance();
+    // Writes its waiting lines to the file, if it has been created.
+    static void flushIfCreated();
 };
 
 #endif

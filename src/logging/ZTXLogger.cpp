@@ -9,8 +9,8 @@
 
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
-#include <log4cpp/RollingFileAppender.hh>
 
+#include "BufferedRollingFileAppender.h"
 #include "LogPlatform.h"
 
 namespace {
@@ -49,6 +49,12 @@ ZTXLogger::~ZTXLogger()
         category.removeAppender(appender);
         appender = nullptr;
     }
+}
+
+void ZTXLogger::flush()
+{
+    if (appender)
+        static_cast<BufferedRollingFileAppender*>(appender)->flush();
 }
 
 QString ZTXLogger::logDirectory() const
@@ -90,8 +96,7 @@ void ZTXLogger::createFileAppender()
     const std::string fileName =
         std::string(m_logDirectory.toLocal8Bit().constData()) + "/" + name + ".log";
 
-    auto* rolling = new log4cpp::RollingFileAppender(appenderName, fileName, MaxFileSize, MaxBackupIndex,
-                                                     true, 0644);
+    auto* rolling = new BufferedRollingFileAppender(appenderName, fileName, MaxFileSize, MaxBackupIndex, true, 0644);
     auto* layout = new log4cpp::PatternLayout();
     layout->setConversionPattern(PatternLayout);
     rolling->setLayout(layout);

@@ -24,6 +24,10 @@ public:
     ZTXLogger(const ZTXLogger&) = delete;
     ZTXLogger& operator=(const ZTXLogger&) = delete;
 
+    // Writes the lines that wait in memory to the file (the end of every
+    // call of the module does).
+    void flush();
+
     // The folder that holds (or would hold) this logger's file.
     QString logDirectory() const;
     // Full name of the log file: folder, "/", name + ".log".

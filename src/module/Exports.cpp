@@ -102,6 +102,7 @@ void DeInit()
         [] {
             UPDATER_FAULT_POINT("export-deinit");
             LOG_UPDATER(NOTICE) << "DeInit :: Library deinitialized.";
+            UpdaterLogger::flushIfCreated();
             return 0;
         },
         [] { return 0; }, 0);

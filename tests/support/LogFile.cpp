@@ -33,6 +33,8 @@ QString LogFile::path() const
 
 QString LogFile::newText() const
 {
+    // This process's own lines may still wait in the logger's memory.
+    UpdaterLogger::flushIfCreated();
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
@@ -59,5 +61,6 @@ bool LogFile::hasNewLine(const QString& text) const
 
 void LogFile::mark()
 {
+    UpdaterLogger::flushIfCreated();
     m_offset = QFileInfo(m_path).size();
 }

@@ -81,6 +81,7 @@ private slots:
     void everyCrashPointIsAllOrNothing();
     void interruptedRecoveryIsFinishedLater();
     void interruptedCleanUpIsFinishedByAFailedCall();
+    void aKilledInstallerLosesNoWarning();
     void randomKills();
 
 private:
@@ -268,6 +269,21 @@ void TestInstallationCrash::interruptedCleanUpIsFinishedByAFailedCall()
     const Tree now = readTree(installPath());
     QVERIFY2(now == withA, qPrintable(firstDifference(now, withA)));
     QCOMPARE(updatesEntries(installPath()), QStringList());
+}
+
+// Log lines are written in batches, but a WARN (with every line before it)
+// reaches the file at once: a process killed right after one keeps it.
+void TestInstallationCrash::aKilledInstallerLosesNoWarning()
+{
+    QVERIFY(writeFile(installPath() + QStringLiteral("/UPDATES/1796700000000.journal"),
+                      "{\"format\":1,\"files\":[{\"path\":\"/etc/passwd\",\"existed\":false}]}"));
+    LogFile log(LogFile::pathFor(kAppName));
+    QVERIFY(install(QStringLiteral("a.ztx"), QStringLiteral("install.locked:1")).killed);
+    const QStringList lines = log.newLines();
+    QVERIFY2(!lines.isEmpty() && lines.last().contains(QStringLiteral("WARN")) && lines.last().contains(
+                 QStringLiteral("is not played back")),
+             qPrintable(log.newText()));
+    QVERIFY(lines.first().contains(QStringLiteral("Started update ZTX package")));
 }
 
 // Real installations of 1,100 files (1,000 of them over installed files),

@@ -135,6 +135,10 @@ private:
     qint64 m_downloadedSize;
     // A chunk of the body could not be written to the temporary file.
     bool m_fileWriteFailed;
+    // The text of a download error that the module found itself (a refused
+    // redirect), for the result in place of the reply's error text; empty
+    // for Qt's own errors.
+    QString m_networkErrorText;
     // The folder "UPDATES" of the installation under way, with its lock.
     std::unique_ptr<UpdatesFolder> m_updatesFolder;
     // The files this installation put in place (relative paths).

@@ -4,6 +4,7 @@
 #include "controller/CDefaultLibrary.h"
 
 #include "PackageEntryCheck.h"
+#include "PackageRoomCheck.h"
 #include "PackageUnpacker.h"
 #include "UpdatesFolder.h"
 #include "logging/Log.h"
@@ -25,6 +26,18 @@ void logNoPermissionsToUnzip(const QString& path)
     LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: No permissions to unzip to " << path << "!";
 }
 
+// Before anything is written: a package of too many entries or too many
+// bytes is refused, and so is one that would fill the disk. An archive that
+// cannot be read is left to the entry check to report.
+bool packageFits(const QString& packagePath, const QDir& installDir)
+{
+    PackageRoomCheck room(packagePath);
+    if (!room.read() || room.fits(installDir))
+        return true;
+    LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package refused: " << room.reason() << ".";
+    return false;
+}
+
 } // namespace
 
 bool CDefaultLibrary::replaceFileByUpdateType()
@@ -33,6 +46,8 @@ bool CDefaultLibrary::replaceFileByUpdateType()
     LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: tmpPackageFilePath=" << tmpPackageFilePath;
 
     const QDir installDir = QDir::current();
+    if (!packageFits(tmpPackageFilePath, installDir))
+        return false;
     m_updatesFolder.reset(new UpdatesFolder(installDir));
     UpdatesFolder& updates = *m_updatesFolder;
     if (!updates.create()) {

@@ -35,6 +35,10 @@ bool packageFits(const QString& packagePath, const QDir& installDir)
     if (!room.read() || room.fits(installDir))
         return true;
     LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package refused: " << room.reason() << ".";
+    // Nothing was made: the folder it would have been unpacked into.
+    logNoPermissionsToUnzip(installDir.absoluteFilePath(QStringLiteral("%1/%2")
+                                                            .arg(QLatin1String(UpdatesFolder::Name))
+                                                            .arg(QDateTime::currentMSecsSinceEpoch())));
     return false;
 }
 

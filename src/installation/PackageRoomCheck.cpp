@@ -53,7 +53,7 @@ qint64 PackageRoomCheck::neededRoom(qint64 blockSize) const
     qint64 room = m_folders * block;
     for (const qint64 size : m_fileSizes)
         room += (size + block - 1) / block * block;
-    return room + room * MarginPercent / 100 + MarginBytes;
+    return room + qMax(room * MarginPercent / 100, MinMarginBytes);
 }
 
 bool PackageRoomCheck::fitsOn(const QString& path)
@@ -66,14 +66,15 @@ bool PackageRoomCheck::fitsOn(const QString& path)
     if (needed <= available)
         return true;
     m_reason = QStringLiteral("not enough room to unpack the package: it needs %1 bytes for %2 %3 of %4 bytes "
-                              "(in blocks of %5 bytes, with a margin of %6 % and %7 bytes), and %8 has %9 bytes free")
+                              "(in blocks of %5 bytes, with a margin of %6 %, at least %7 bytes), and %8 has %9 "
+                              "bytes free")
                    .arg(needed)
                    .arg(m_entries)
                    .arg(QLatin1String(m_entries == 1 ? "entry" : "entries"))
                    .arg(m_unpackedSize)
                    .arg(storage.blockSize())
                    .arg(MarginPercent)
-                   .arg(MarginBytes)
+                   .arg(MinMarginBytes)
                    .arg(path)
                    .arg(available);
     return false;

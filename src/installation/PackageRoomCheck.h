@@ -11,15 +11,16 @@
 //
 // The room a package needs is its entries' sizes, each rounded up to whole
 // blocks of that file system (a folder or a link takes one block), plus a
-// margin of MarginPercent % of that and MarginBytes, so that an update never
-// fills the disk that the host and everything else on it write to.
+// margin of MarginPercent % of that, at least MinMarginBytes, so that an
+// update never fills the disk that the host and everything else on it write
+// to.
 class PackageRoomCheck
 {
 public:
     static const int MaxEntries = 65536;
     static const qint64 MaxUnpackedSize = qint64(1) << 30; // 1 GiB
     static const int MarginPercent = 10;
-    static const qint64 MarginBytes = qint64(16) << 20; // 16 MiB
+    static const qint64 MinMarginBytes = qint64(256) << 10; // 256 KiB
 
     explicit PackageRoomCheck(const QString& packagePath);
 

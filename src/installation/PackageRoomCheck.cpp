@@ -3,6 +3,7 @@
 #include <quazip/quazip.h>
 #include <quazip/quazipfileinfo.h>
 
+#include <QFileInfo>
 #include <QStorageInfo>
 
 #include "UpdatesFolder.h"
@@ -89,8 +90,8 @@ bool PackageRoomCheck::fits(const QDir& installDir)
     // installation folder before UPDATES exists. Where UPDATES is a file
     // system of its own, the files are copied into the installation folder
     // and need room there too.
-    const UpdatesFolder updates(installDir);
-    const QString unpackPath = updates.exists() ? updates.path() : installDir.absolutePath();
+    const QString updates = installDir.absoluteFilePath(QLatin1String(UpdatesFolder::Name));
+    const QString unpackPath = QFileInfo(updates).isDir() ? updates : installDir.absolutePath();
     if (!fitsOn(unpackPath))
         return false;
     if (QStorageInfo(unpackPath).rootPath() != QStorageInfo(installDir.absolutePath()).rootPath())

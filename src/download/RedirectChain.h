@@ -16,12 +16,12 @@
 class RedirectChain
 {
 public:
-    static const int MaxHops = 10;
+    static constexpr int MaxHops = 10;
     // Qt's numbers for these failures (QNetworkReply::NetworkError): the
     // server's answer, not the network, is at fault.
-    static const int TooManyRedirects = 10;
-    static const int InsecureRedirect = 11;
-    static const int NotAPackage = 299;
+    static constexpr int TooManyRedirects = 10;
+    static constexpr int InsecureRedirect = 11;
+    static constexpr int NotAPackage = 299;
 
     explicit RedirectChain(const QUrl& start);
 

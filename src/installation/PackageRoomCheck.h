@@ -17,10 +17,10 @@
 class PackageRoomCheck
 {
 public:
-    static const int MaxEntries = 65536;
-    static const qint64 MaxUnpackedSize = qint64(1) << 30; // 1 GiB
-    static const int MarginPercent = 10;
-    static const qint64 MinMarginBytes = qint64(256) << 10; // 256 KiB
+    static constexpr int MaxEntries = 65536;
+    static constexpr qint64 MaxUnpackedSize = qint64(1) << 30; // 1 GiB
+    static constexpr int MarginPercent = 10;
+    static constexpr qint64 MinMarginBytes = qint64(256) << 10; // 256 KiB
 
     explicit PackageRoomCheck(const QString& packagePath);
 

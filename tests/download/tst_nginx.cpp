@@ -229,5 +229,5 @@ void TestNginx::serving()
     }
 }
 
-QTEST_MAIN(TestNginx)
+QTEST_GUILESS_MAIN(TestNginx)
 #include "tst_nginx.moc"

@@ -128,5 +128,5 @@ void TestSquid::deadProxyIsNetworkError()
     QCOMPARE(run.tree, kOldFiles);
 }
 
-QTEST_MAIN(TestSquid)
+QTEST_GUILESS_MAIN(TestSquid)
 #include "tst_squid.moc"

@@ -141,5 +141,5 @@ void TestPackageRoom::fittingPackageInstallsOnASmallFileSystem()
     QCOMPARE(readTree(installDir), installed(before, files));
 }
 
-QTEST_MAIN(TestPackageRoom)
+QTEST_GUILESS_MAIN(TestPackageRoom)
 #include "tst_package_room.moc"

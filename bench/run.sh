@@ -63,4 +63,8 @@ for files in 10000 100000; do
 done
 end_section
 
+section "Installations killed in their first 50 ms, each followed by another installation"
+bench/installation/bench_early_kills.sh "$build_dir" 200 2>&1 | tee -a "$report"
+end_section
+
 echo "bench: report written to $report"

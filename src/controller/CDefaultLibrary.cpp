@@ -1,6 +1,6 @@
 #include "CDefaultLibrary.h"
 
-#include "installation/UpdatesFolder.h"
+#include "installation/InstallationTransaction.h"
 
 #include "module/DllResultSingle.h"
 #include "module/ResultTexts.h"

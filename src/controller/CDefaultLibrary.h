@@ -20,7 +20,7 @@
 #include "module/DllResultBasic.h"
 
 class CProxySettings;
-class UpdatesFolder;
+class InstallationTransaction;
 
 // The controller behind one exported work call: it holds the whole state of
 // one update (temporary file, network objects, download flags, URL and the
@@ -111,9 +111,6 @@ private:
     // interrupted (process killed, power cut) before their commit point.
     void recoverInterruptedInstallations();
     bool lockInstallationFolder();
-    void rollBackInterruptedInstallations();
-    bool rollBackInterruptedInstallation(const QString& runStamp);
-    bool flushInstalledFiles(const QStringList& relativePaths, const QStringList& changedEntries);
     void releaseInstallationFolder();
 
     // Connection warning.
@@ -139,10 +136,9 @@ private:
     // redirect), for the result in place of the reply's error text; empty
     // for Qt's own errors.
     QString m_networkErrorText;
-    // The folder "UPDATES" of the installation under way, with its lock.
-    std::unique_ptr<UpdatesFolder> m_updatesFolder;
-    // The files this installation put in place (relative paths).
-    QStringList m_installedFiles;
+    // The installation under way: its lock, journal and the files it put
+    // in place. Rolls back what was not committed when it goes.
+    std::unique_ptr<InstallationTransaction> m_transaction;
     // The request's "sha256": the SHA-256 that the whole package must have,
     // in hexadecimal; empty when the host gave none.
     QByteArray m_expectedSha256;

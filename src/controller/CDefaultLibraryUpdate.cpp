@@ -5,6 +5,8 @@
 #include <QDir>
 
 #include "Base64Data.h"
+#include "installation/InstallationTransaction.h"
+#include "module/FaultInjection.h"
 #include "logging/Log.h"
 #include "module/ResultTexts.h"
 
@@ -107,12 +109,16 @@ bool CDefaultLibrary::finalizeUpdate()
 }
 
 // The installation folder stays locked from the installation's start until
-// its old files are cleared away.
+// its old files are cleared away; an installation that did not reach its
+// commit point is rolled back when it is released.
 bool CDefaultLibrary::installPackage()
 {
     const bool installed = replaceFileByUpdateType();
-    if (installed)
+    if (installed) {
         tryRemoveAllOldFiles();
+        m_transaction->finish();
+        UPDATER_FAULT_POINT("install.finished");
+    }
     releaseInstallationFolder();
     return installed;
 }

@@ -6,7 +6,7 @@
 #include "PackageEntryCheck.h"
 #include "PackageRoomCheck.h"
 #include "PackageUnpacker.h"
-#include "UpdatesFolder.h"
+#include "InstallationTransaction.h"
 #include "logging/Log.h"
 #include "module/FaultInjection.h"
 
@@ -52,34 +52,34 @@ bool CDefaultLibrary::replaceFileByUpdateType()
     const QDir installDir = QDir::current();
     if (!packageFits(tmpPackageFilePath, installDir))
         return false;
-    m_updatesFolder.reset(new UpdatesFolder(installDir));
-    UpdatesFolder& updates = *m_updatesFolder;
-    if (!updates.create()) {
+    m_transaction.reset(new InstallationTransaction(installDir));
+    InstallationTransaction& transaction = *m_transaction;
+    const UpdatesFolder& updates = transaction.updatesFolder();
+    const InstallationTransaction::FolderCheck folder = transaction.openUpdatesFolder(true);
+    if (folder != InstallationTransaction::FolderCheck::Ready) {
         const QString oTimestampPath =
             updates.dir().absoluteFilePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
         LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oTimestampPath=" << oTimestampPath;
-        LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The folder " << updates.path()
-                          << " cannot be created: no permission to write into " << installDir.absolutePath() << ".";
+        if (folder == InstallationTransaction::FolderCheck::CannotCreate)
+            LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The folder " << updates.path()
+                              << " cannot be created: no permission to write into " << installDir.absolutePath()
+                              << ".";
         logNoPermissionsToUnzip(oTimestampPath);
         return false;
     }
     if (!lockInstallationFolder())
         return false;
     UPDATER_FAULT_POINT("install.locked");
-    rollBackInterruptedInstallations();
+    transaction.recover();
 
     // The run stamp names a fresh folder: should one of that name (or its
     // journal) be left from a run in the same millisecond, the next free
     // stamp is taken.
-    qint64 runStamp = QDateTime::currentMSecsSinceEpoch();
-    while (updates.dir().exists(QString::number(runStamp))
-           || QFileInfo::exists(updates.journalPath(QString::number(runStamp))))
-        ++runStamp;
-    const QString runStampName = QString::number(runStamp);
-    const QString oTimestampPath = updates.dir().absoluteFilePath(runStampName);
+    const bool unpackFolderMade = transaction.createUnpackFolder();
+    const QString oTimestampPath = transaction.unpackPath();
     LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oTimestampPath=" << oTimestampPath;
-    QDir unpackDir = updates.dir();
-    if (!unpackDir.mkdir(runStampName) || !unpackDir.cd(runStampName)) {
+    QDir unpackDir(oTimestampPath);
+    if (!unpackFolderMade || !unpackDir.exists()) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The unpack folder " << oTimestampPath
                           << " cannot be created: no permission to write into " << updates.path() << ".";
         logNoPermissionsToUnzip(oTimestampPath);

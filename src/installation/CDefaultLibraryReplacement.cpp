@@ -6,8 +6,7 @@
 
 #include "FileListTools.h"
 #include "FilePlatform.h"
-#include "InstallationJournal.h"
-#include "UpdatesFolder.h"
+#include "InstallationTransaction.h"
 #include "logging/Log.h"
 #include "module/FaultInjection.h"
 
@@ -17,11 +16,6 @@
 
 namespace {
 
-QString oldFileName(const QString& path, const QString& runStamp)
-{
-    return path + QLatin1Char('.') + runStamp + QLatin1String(OldFileSuffix);
-}
-
 // rwxr-xr-x
 const QFile::Permissions InstalledFilePermissions = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser
                                                     | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
@@ -29,71 +23,51 @@ const QFile::Permissions InstalledFilePermissions = QFile::ReadUser | QFile::Wri
 
 } // namespace
 
+// The steps of the installation's transaction (m_transaction), which keeps
+// the journal: any failure, and any way out of here before the commit
+// point, rolls it back.
 bool CDefaultLibrary::replaceFiles(QDir unpackDir, QStringList filePaths)
 {
     filePaths = removeDirsFromList(filePaths);
     filePaths = toRelativePaths(unpackDir, filePaths);
     const QString runStamp = unpackDir.dirName();
-    m_installedFiles.clear();
+    InstallationTransaction& transaction = *m_transaction;
 
-    // Folders that the new files will need and that are not there yet; a
-    // failed installation takes them away again.
-    const QStringList newDirectories = missingParentDirectories(filePaths);
-
-    QVector<InstallationJournal::Entry> entries;
-    entries.reserve(filePaths.size());
-    for (const QString& path : filePaths)
-        entries.append({path, FilePlatform::entryExists(path)});
-    const QString journalPath = QDir(unpackDir.absoluteFilePath(QStringLiteral(".."))).absoluteFilePath(
-        runStamp + QStringLiteral(".journal"));
-    QString journalError;
-    if (!InstallationJournal(runStamp, entries, newDirectories).write(journalPath, &journalError)) {
-        LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFiles :: The installation journal " << journalPath
-                          << " cannot be written (" << journalError << "); nothing was changed.";
-        QFile::remove(journalPath);
+    if (!transaction.begin(filePaths)) {
+        LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFiles :: The installation journal "
+                          << transaction.updatesFolder().journalPath(runStamp) << " cannot be written ("
+                          << transaction.errorString() << "); nothing was changed.";
         return false;
     }
     UPDATER_FAULT_POINT("install.journal");
 
-    bool installed = false;
     if (addOldSuffixToFilesName(filePaths, runStamp)) {
         UPDATER_FAULT_POINT("install.moved-aside");
         if (copyNewFiles(unpackDir, filePaths)) {
             UPDATER_FAULT_POINT("install.moved-in");
-            installed = flushInstalledFiles(filePaths, newDirectories);
+            if (!transaction.flush()) {
+                LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFiles :: The new files cannot be written to the disk: "
+                                  << transaction.errorString();
+            } else {
+                UPDATER_FAULT_POINT("install.flushed");
+                if (transaction.commit()) {
+                    // Once the journal is committed, the new files stay,
+                    // whatever happens next.
+                    UPDATER_FAULT_POINT("install.committed");
+                    return true;
+                }
+                LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFiles :: The installation journal cannot be committed ("
+                                  << transaction.errorString() << "); the installation is rolled back.";
+            }
         }
     }
 
-    if (installed) {
-        // The commit point: once the journal is gone for good, the new files
-        // stay, whatever happens next.
-        UPDATER_FAULT_POINT("install.flushed");
-        if (QFile::remove(journalPath)) {
-            if (!FilePlatform::flushDirectory(QFileInfo(journalPath).absolutePath()))
-                LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFiles :: The removal of the installation journal could "
-                                     "not be flushed to the disk: "
-                                  << FilePlatform::lastErrorText();
-            UPDATER_FAULT_POINT("install.committed");
-            return true;
-        }
-        LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFiles :: The installation journal " << journalPath
-                          << " cannot be removed; the installation is rolled back.";
-    }
-
-    removeFiles(m_installedFiles);
-    m_installedFiles.clear();
-    const bool reverted = revertOldFiles(filePaths, runStamp);
-    removeEmptyDirectories(newDirectories);
-    if (reverted && flushInstalledFiles(QStringList(), newDirectories + filePaths)) {
-        QFile::remove(journalPath);
-        FilePlatform::flushDirectory(QFileInfo(journalPath).absolutePath());
-    } else {
+    if (!revertOldFiles(filePaths, runStamp))
         // The journal stays: the next installation in this folder tries
         // the roll-back again, and no clean-up deletes the files moved aside
         // meanwhile.
         LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFiles :: The installation could not be rolled back completely; "
                              "the next update call in this folder tries again.";
-    }
     return false;
 }
 
@@ -112,7 +86,7 @@ QStringList CDefaultLibrary::removeDirsFromList(QStringList paths)
     return files;
 }
 
-bool CDefaultLibrary::addOldSuffixToFilesName(QStringList relativePaths, QString runStamp)
+bool CDefaultLibrary::addOldSuffixToFilesName(QStringList relativePaths, QString)
 {
     for (const QString& oFilePath : relativePaths) {
         LOG_UPDATER(INFO) << "CDefaultLibrary::addOldSuffixToFilesName :: oFilePath=" << oFilePath;
@@ -121,9 +95,9 @@ bool CDefaultLibrary::addOldSuffixToFilesName(QStringList relativePaths, QString
         if (!QFileInfo(oFilePath).isFile())
             continue;
         LOG_UPDATER(NOTICE) << "CDefaultLibrary::addOldSuffixToFilesName :: Destination file already exist.";
-        const QString oOldFileName = oldFileName(oFilePath, runStamp);
+        const QString oOldFileName = m_transaction->oldName(oFilePath);
         LOG_UPDATER(INFO) << "CDefaultLibrary::addOldSuffixToFilesName :: oOldFileName=" << oOldFileName;
-        if (!QFile::rename(oFilePath, oOldFileName)) {
+        if (!m_transaction->moveAside(oFilePath)) {
             LOG_UPDATER(WARN) << "CDefaultLibrary::addOldSuffixToFilesName :: Old destination file can't be renamed.";
             LOG_UPDATER(WARN) << "CDefaultLibrary::addOldSuffixToFilesName :: " << oFilePath
                               << " cannot be moved aside: no permission to rename it, or its folder is read-only.";
@@ -157,7 +131,7 @@ bool CDefaultLibrary::copyNewFiles(QDir unpackDir, QStringList relativePaths)
 
         // The unpacked copy holds no links to files any more (they were
         // replaced by copies), so every file can be moved.
-        if (!FilePlatform::moveFile(oSrcFilePath, oFilePath)) {
+        if (!m_transaction->moveIn(oSrcFilePath, oFilePath)) {
             LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: Can't copy file to destination folder.";
             if (FilePlatform::lastErrorWasExisting())
                 LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: " << oFilePath
@@ -167,7 +141,6 @@ bool CDefaultLibrary::copyNewFiles(QDir unpackDir, QStringList relativePaths)
                                   << FilePlatform::lastErrorText();
             return false;
         }
-        m_installedFiles.append(oFilePath);
         LOG_UPDATER(NOTICE) << "CDefaultLibrary::copyNewFiles :: Temporary file copied to destination folder.";
 
         if (!QFile::setPermissions(oFilePath, InstalledFilePermissions)) {
@@ -180,43 +153,24 @@ bool CDefaultLibrary::copyNewFiles(QDir unpackDir, QStringList relativePaths)
     return true;
 }
 
-bool CDefaultLibrary::revertOldFiles(QStringList relativePaths, QString runStamp)
+// The roll-back is the playback of the transaction's journal, which lists the
+// same paths under the same run stamp: the one roll-back there is, also for
+// installations that a kill or a power cut interrupted. Its steps are
+// reported here path by path.
+bool CDefaultLibrary::revertOldFiles(QStringList, QString)
 {
-    bool reverted = true;
-    for (const QString& oFilePath : relativePaths) {
-        LOG_UPDATER(INFO) << "CDefaultLibrary::revertOldFiles :: oFilePath=" << oFilePath;
-        const QString oOldFileName = oldFileName(oFilePath, runStamp);
-        LOG_UPDATER(INFO) << "CDefaultLibrary::revertOldFiles :: oOldFileName=" << oOldFileName;
-        if (!FilePlatform::entryExists(oOldFileName))
-            continue;
+    return m_transaction->rollBack([](const InstallationTransaction::RollBackStep& step) {
+        LOG_UPDATER(INFO) << "CDefaultLibrary::revertOldFiles :: oFilePath=" << step.path;
+        LOG_UPDATER(INFO) << "CDefaultLibrary::revertOldFiles :: oOldFileName=" << step.oldName;
+        if (!step.oldFileExisted)
+            return;
         LOG_UPDATER(NOTICE) << "CDefaultLibrary::revertOldFiles :: Old file exist. Need to revert.";
-        if (QFile::rename(oOldFileName, oFilePath)) {
+        if (step.action == InstallationTransaction::RollBackStep::Restored)
             LOG_UPDATER(NOTICE) << "CDefaultLibrary::revertOldFiles :: Old file reverted.";
-        } else {
+        else
             LOG_UPDATER(WARN) << "CDefaultLibrary::revertOldFiles :: Old file can't be reverted. Can't change back old "
                                  "file name.";
-            reverted = false;
-        }
-    }
-    return reverted;
-}
-
-// Before the commit point every new file and every folder whose entries
-// changed must be on the disk. They are flushed together once all files
-// are in place, rather than one file after the other.
-bool CDefaultLibrary::flushInstalledFiles(const QStringList& relativePaths, const QStringList& changedEntries)
-{
-    QSet<QString> folders;
-    for (const QString& path : relativePaths)
-        folders.insert(QFileInfo(path).absolutePath());
-    for (const QString& entry : changedEntries)
-        folders.insert(QFileInfo(entry).absolutePath());
-    folders.insert(QDir::currentPath());
-    if (FilePlatform::flushChanges(relativePaths, folders.values()))
-        return true;
-    LOG_UPDATER(WARN) << "CDefaultLibrary::flushInstalledFiles :: The new files cannot be written to the disk: "
-                      << FilePlatform::lastErrorText();
-    return false;
+    });
 }
 
 void CDefaultLibrary::tryRemoveAllOldFiles()
@@ -228,12 +182,12 @@ void CDefaultLibrary::tryRemoveAllOldFiles()
     // ".old"; so do the files moved aside by an installation whose roll-back
     // is still pending.
     QSet<QString> keep;
-    for (const QString& path : qAsConst(m_installedFiles))
-        keep.insert(directory.absoluteFilePath(path));
     QStringList pendingSuffixes;
-    if (m_updatesFolder) {
-        for (const QString& stamp : m_updatesFolder->journalStamps())
-            pendingSuffixes.append(QLatin1Char('.') + stamp + QLatin1String(OldFileSuffix));
+    if (m_transaction) {
+        for (const QString& path : m_transaction->installedPaths())
+            keep.insert(directory.absoluteFilePath(path));
+        for (const QString& stamp : m_transaction->pendingStamps())
+            pendingSuffixes.append(InstallationTransaction::oldName(QString(), stamp));
     }
     QStringList oldFiles;
     const QStringList found = createListOfOldFilesInDirectoryRecursive(directory);

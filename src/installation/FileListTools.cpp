@@ -153,10 +153,3 @@ QStringList missingParentDirectories(const QStringList& relativePaths)
               [](const QString& a, const QString& b) { return a.size() > b.size(); });
     return missing;
 }
-
-void removeEmptyDirectories(const QStringList& directories)
-{
-    QDir current;
-    for (const QString& directory : directories)
-        current.rmdir(directory);
-}

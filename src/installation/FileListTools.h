@@ -35,7 +35,4 @@ QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFil
 // first, so that a failed installation can take away the folders it made.
 QStringList missingParentDirectories(const QStringList& relativePaths);
 
-// Removes each listed folder that is empty, in list order.
-void removeEmptyDirectories(const QStringList& directories);
-
 #endif

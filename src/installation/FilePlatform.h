@@ -1,12 +1,53 @@
 #ifndef FILEPLATFORM_H
 #define FILEPLATFORM_H
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 // The few file-system calls of the installation that Qt does not offer:
-// making data and renames durable, and replacing a file in one step.
+// making data and renames durable, replacing a file in one step, a lock that
+// the operating system drops with its owner, and a look at who owns a folder.
 namespace FilePlatform {
+
+// An exclusive lock on a file, held by the operating system for the handle
+// (flock(2) on Linux, LockFileEx on Windows): it ends when its owner closes
+// the handle or dies, whatever the file holds, so a crash or a power cut
+// can never leave a lock behind. A lock file is only ever opened and locked,
+// never read or trusted.
+enum class LockOutcome {
+    Locked,   // the lock is ours
+    Busy,     // another owner holds it
+    Replaced, // the file was removed or replaced while we waited for it: open it anew
+    Failed,   // see lastErrorText()
+};
+const qintptr NoLockHandle = -1;
+// Opens the lock file, creating it when missing; never through a symbolic
+// link, and something else in its place (a folder, a link) is a failure.
+qintptr openLockFile(const QString& path);
+// One attempt to lock the open file, without waiting. On Linux a Locked
+// handle is also checked to be the file that the path names now, since the
+// previous owner removes the file as it lets go.
+LockOutcome lockFile(qintptr handle, const QString& path);
+// Removes the file (only while the lock is ours), then closes the handle,
+// which ends the lock. With remove false it only closes the handle.
+void releaseLockFile(qintptr handle, const QString& path, bool remove);
+
+// Whether a folder can be trusted with the installation's own files.
+enum class FolderState {
+    Missing,
+    Usable,     // a folder, owned by the caller or by the administrator
+    Link,       // a symbolic link (or another reparse point), whatever it leads to
+    NotAFolder, // a file or something else
+    Foreign,    // a folder owned by another user (Linux)
+    Unreadable, // it cannot even be looked at
+};
+FolderState folderState(const QString& path);
+
+// Flushes the data of the open file to the disk (fdatasync(2);
+// FlushFileBuffers on Windows).
+bool flushFile(QFile& file);
 
 // Makes the renames, creations and removals in the folder durable (fsync of
 // the folder; on Windows the file system's own journal does this and the

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -31,6 +32,78 @@ bool flushFolder(const QByteArray& path, int (*flush)(int))
 }
 
 } // namespace
+
+qintptr FilePlatform::openLockFile(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        lastError = errno; // ELOOP: a symbolic link, EISDIR: a folder
+        return NoLockHandle;
+    }
+    struct stat info;
+    const bool looked = ::fstat(fd, &info) == 0;
+    if (!looked || !S_ISREG(info.st_mode)) {
+        lastError = looked ? EINVAL : errno; // a pipe or a device in its place
+        ::close(fd);
+        return NoLockHandle;
+    }
+    return fd;
+}
+
+FilePlatform::LockOutcome FilePlatform::lockFile(qintptr handle, const QString& path)
+{
+    const int fd = int(handle);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        lastError = errno;
+        return lastError == EWOULDBLOCK || lastError == EINTR ? LockOutcome::Busy : LockOutcome::Failed;
+    }
+    // The owner before us removed the file as it let go: our lock is then on
+    // a file nobody else will open again.
+    struct stat locked;
+    struct stat named;
+    if (::fstat(fd, &locked) != 0) {
+        lastError = errno;
+        return LockOutcome::Failed;
+    }
+    if (::lstat(QFile::encodeName(path).constData(), &named) != 0 || named.st_dev != locked.st_dev
+        || named.st_ino != locked.st_ino)
+        return LockOutcome::Replaced;
+    return LockOutcome::Locked;
+}
+
+void FilePlatform::releaseLockFile(qintptr handle, const QString& path, bool remove)
+{
+    if (handle == NoLockHandle)
+        return;
+    if (remove)
+        ::unlink(QFile::encodeName(path).constData());
+    ::close(int(handle));
+}
+
+FilePlatform::FolderState FilePlatform::folderState(const QString& path)
+{
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
+        lastError = errno;
+        return errno == ENOENT ? FolderState::Missing : FolderState::Unreadable;
+    }
+    if (S_ISLNK(info.st_mode))
+        return FolderState::Link;
+    if (!S_ISDIR(info.st_mode))
+        return FolderState::NotAFolder;
+    if (info.st_uid != ::geteuid() && info.st_uid != 0)
+        return FolderState::Foreign;
+    return FolderState::Usable;
+}
+
+bool FilePlatform::flushFile(QFile& file)
+{
+    if (::fdatasync(file.handle()) == 0)
+        return true;
+    lastError = errno;
+    return false;
+}
 
 bool FilePlatform::flushDirectory(const QString& path)
 {

@@ -14,7 +14,7 @@ std::wstring nativePath(const QString& path)
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
 }
 
-bool flushFile(const QString& path)
+bool flushFileByName(const QString& path)
 {
     const HANDLE file = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -32,6 +32,71 @@ bool flushFile(const QString& path)
 
 } // namespace
 
+qintptr FilePlatform::openLockFile(const QString& path)
+{
+    // Opened without FILE_SHARE_DELETE, by every installer: the file cannot
+    // be removed while another one has it open, so the file that an
+    // installer locks is always the one its path names.
+    const HANDLE file = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        lastError = GetLastError();
+        return NoLockHandle;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        CloseHandle(file);
+        return NoLockHandle;
+    }
+    return reinterpret_cast<qintptr>(file);
+}
+
+FilePlatform::LockOutcome FilePlatform::lockFile(qintptr handle, const QString&)
+{
+    OVERLAPPED whole = {};
+    if (LockFileEx(reinterpret_cast<HANDLE>(handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &whole))
+        return LockOutcome::Locked;
+    lastError = GetLastError();
+    return lastError == ERROR_LOCK_VIOLATION || lastError == ERROR_IO_PENDING ? LockOutcome::Busy
+                                                                              : LockOutcome::Failed;
+}
+
+void FilePlatform::releaseLockFile(qintptr handle, const QString& path, bool remove)
+{
+    if (handle == NoLockHandle)
+        return;
+    CloseHandle(reinterpret_cast<HANDLE>(handle));
+    // Fails while another installer has the file open (it waits for it);
+    // the last one to let go removes it.
+    if (remove)
+        DeleteFileW(nativePath(path).c_str());
+}
+
+FilePlatform::FolderState FilePlatform::folderState(const QString& path)
+{
+    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        lastError = GetLastError();
+        return lastError == ERROR_FILE_NOT_FOUND || lastError == ERROR_PATH_NOT_FOUND ? FolderState::Missing
+                                                                                        : FolderState::Unreadable;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return FolderState::Link;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return FolderState::NotAFolder;
+    // Who may write the folder is its access list's business, which the
+    // installation folder's own list governs.
+    return FolderState::Usable;
+}
+
+bool FilePlatform::flushFile(QFile& file)
+{
+    return flushFileByName(file.fileName());
+}
+
 bool FilePlatform::flushDirectory(const QString& path)
 {
     // NTFS journals its metadata: a rename is durable in order with the
@@ -47,7 +112,7 @@ bool FilePlatform::flushDirectory(const QString& path)
 bool FilePlatform::flushChanges(const QStringList& files, const QStringList&)
 {
     for (const QString& file : files) {
-        if (!flushFile(file))
+        if (!flushFileByName(file))
             return false;
     }
     return true;

@@ -1,13 +1,14 @@
 #include "InstallationJournal.h"
 
 #include "FilePlatform.h"
+#include "PackageEntryCheck.h"
+#include "module/FaultInjection.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace {
 
@@ -33,7 +34,7 @@ QStringList InstallationJournal::createdDirectories() const
     return m_createdDirectories;
 }
 
-bool InstallationJournal::write(const QString& path, QString* error) const
+bool InstallationJournal::write(const QString& path, const QString& partialPath, QString* error) const
 {
     QJsonArray files;
     for (const Entry& entry : m_entries)
@@ -44,27 +45,49 @@ bool InstallationJournal::write(const QString& path, QString* error) const
                            {QStringLiteral("createdDirectories"), QJsonArray::fromStringList(m_createdDirectories)}};
     const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Compact);
 
-    // QSaveFile writes a temporary file, flushes it to the disk and renames
-    // it: the journal is there whole or not at all. The rename itself is
-    // durable once the folder is flushed.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    // A journal half written when the process or the power went is left
+    // under its partial name, which no roll-back ever plays back.
+    QFile::remove(partialPath);
+    QFile file(partialPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         *error = file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        *error = file.errorString();
+        file.close();
+        QFile::remove(partialPath);
+        return false;
+    }
+    UPDATER_FAULT_POINT("journal.written");
+    const bool flushed = FilePlatform::flushFile(file);
+    file.close();
+    if (!flushed || file.error() != QFileDevice::NoError) {
+        *error = flushed ? file.errorString() : FilePlatform::lastErrorText();
+        QFile::remove(partialPath);
+        return false;
+    }
+    if (!FilePlatform::moveFile(partialPath, path)) {
+        *error = FilePlatform::lastErrorText();
+        QFile::remove(partialPath);
         return false;
     }
     if (!FilePlatform::flushDirectory(QFileInfo(path).absolutePath())) {
         *error = FilePlatform::lastErrorText();
+        QFile::remove(path);
         return false;
     }
     return true;
 }
 
-bool InstallationJournal::read(const QString& path, QString* error)
+InstallationJournal::ReadOutcome InstallationJournal::read(const QString& path, const QDir& installDir, QString* error)
 {
+    m_entries.clear();
+    m_createdDirectories.clear();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
-        return false;
+        return Unreadable;
     }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
@@ -72,24 +95,36 @@ bool InstallationJournal::read(const QString& path, QString* error)
     if (document.isNull() || root.value(QStringLiteral("format")).toInt() != FormatVersion
         || !root.value(QStringLiteral("files")).isArray()) {
         *error = document.isNull() ? parseError.errorString() : QStringLiteral("unknown journal format");
-        return false;
+        return Unreadable;
     }
-    m_entries.clear();
+    m_runStamp = root.value(QStringLiteral("runStamp")).toString();
+
+    QVector<Entry> entries;
     const QJsonArray files = root.value(QStringLiteral("files")).toArray();
     for (const QJsonValue& value : files) {
         const QJsonObject object = value.toObject();
         Entry entry;
         entry.path = object.value(QStringLiteral("path")).toString();
         entry.existed = object.value(QStringLiteral("existed")).toBool();
-        if (entry.path.isEmpty()) {
-            *error = QStringLiteral("journal entry without a path");
-            return false;
+        QString reason;
+        if (!PackageEntryCheck::isSafeInstallPath(installDir, entry.path, false, &reason)) {
+            *error = QStringLiteral("the path \"%1\" is refused: %2").arg(entry.path, reason);
+            return Untrusted;
         }
-        m_entries.append(entry);
+        entries.append(entry);
     }
-    m_createdDirectories.clear();
-    const QJsonArray directories = root.value(QStringLiteral("createdDirectories")).toArray();
-    for (const QJsonValue& value : directories)
-        m_createdDirectories.append(value.toString());
-    return true;
+    QStringList directories;
+    const QJsonArray directoryValues = root.value(QStringLiteral("createdDirectories")).toArray();
+    for (const QJsonValue& value : directoryValues) {
+        const QString directory = value.toString();
+        QString reason;
+        if (!PackageEntryCheck::isSafeInstallPath(installDir, directory, true, &reason)) {
+            *error = QStringLiteral("the folder \"%1\" is refused: %2").arg(directory, reason);
+            return Untrusted;
+        }
+        directories.append(directory);
+    }
+    m_entries = entries;
+    m_createdDirectories = directories;
+    return Read;
 }

@@ -1,6 +1,7 @@
 #ifndef INSTALLATIONJOURNAL_H
 #define INSTALLATIONJOURNAL_H
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -11,14 +12,25 @@
 // every destination path with whether something stood there before, and
 // the folders it creates. Paths are relative to the installation folder.
 //
-// Stored as JSON in "UPDATES/<run stamp>.journal". Removing the journal is
-// the installation's commit point.
+// Stored as JSON in "UPDATES/<run stamp>.journal". Renaming it to
+// "<run stamp>.committed" is the installation's commit point.
+//
+// A journal is read as untrusted input, like a package: whoever can write
+// into "UPDATES" could have put it there, and playing it back removes and
+// renames files. Every path in it must pass the checks a package entry
+// passes.
 class InstallationJournal
 {
 public:
     struct Entry {
         QString path;
         bool existed = false;
+    };
+
+    enum ReadOutcome {
+        Read,
+        Unreadable, // cannot be read or is not a journal (damaged, cut short)
+        Untrusted,  // a path in it could lead out of the installation folder
     };
 
     InstallationJournal() = default;
@@ -28,10 +40,12 @@ public:
     // Deepest first.
     QStringList createdDirectories() const;
 
-    // Writes the journal to the path and makes it durable, together with
-    // its name in the folder.
-    bool write(const QString& path, QString* error) const;
-    bool read(const QString& path, QString* error);
+    // Writes the journal to partialPath, flushes it to the disk, renames it
+    // to path and flushes the folder: afterwards the journal is on the disk
+    // whole, and before that it is not there under its name at all.
+    bool write(const QString& path, const QString& partialPath, QString* error) const;
+    // Reads the journal; its paths are relative to installDir.
+    ReadOutcome read(const QString& path, const QDir& installDir, QString* error);
 
 private:
     // Written for whoever reads the file; the roll-back knows the run stamp

@@ -11,15 +11,13 @@
 #include <QSet>
 
 #include "FilePlatform.h"
+#include "InstallationTransaction.h"
 
 namespace {
 
 // The kernel gives up on longer chains of links, and so do we.
 const int MaxLinkDepth = 40;
 const qint64 MaxLinkTargetSize = 4096;
-// What moving a file aside adds to its name: "." + a run stamp of 13 digits
-// (milliseconds since 1970, until the year 2286) + ".old".
-const int OldNameReserve = 18;
 
 QString joined(const QStringList& components)
 {
@@ -90,10 +88,11 @@ bool PackageEntryCheck::checkNameLengths(const QString& name, const QStringList&
         if (FilePlatform::nameLength(component) > maxNameLength)
             return refuse(name, QStringLiteral("a name longer than the file system's limit of %1").arg(maxNameLength));
     }
-    if (!isDirectory && FilePlatform::nameLength(components.last()) + OldNameReserve > maxNameLength)
+    const int oldNameReserve = InstallationTransaction::oldNameReserve();
+    if (!isDirectory && FilePlatform::nameLength(components.last()) + oldNameReserve > maxNameLength)
         return refuse(name, QStringLiteral("a file name too long to be moved aside as <name>.<run stamp>.old "
                                            "(at most %1 characters)")
-                                .arg(maxNameLength - OldNameReserve));
+                                .arg(maxNameLength - oldNameReserve));
     return true;
 }
 
@@ -146,6 +145,24 @@ bool PackageEntryCheck::leadsOutsideInstallDir(const QDir& installDir, const QSt
         }
     }
     return false;
+}
+
+bool PackageEntryCheck::isSafeInstallPath(const QDir& installDir, const QString& path, bool followLast,
+                                          QString* reason)
+{
+    PackageEntryCheck check((QString()));
+    QStringList components;
+    if (!check.checkName(path, &components)) {
+        *reason = check.reason();
+        return false;
+    }
+    if (followLast)
+        components.append(QStringLiteral("."));
+    if (check.leadsOutsideInstallDir(installDir, installDir.canonicalPath(), components)) {
+        *reason = QStringLiteral("through a symbolic link that leads out of the installation folder");
+        return false;
+    }
+    return true;
 }
 
 PackageEntryCheck::Outcome PackageEntryCheck::check(const QDir& installDir)

@@ -37,6 +37,13 @@ public:
     QString refusedEntry() const;
     QString reason() const;
 
+    // The checks of an entry's name, for a path inside the installation
+    // folder that comes from elsewhere (an installation journal): relative,
+    // no ".." component, and not through a symbolic link of the
+    // installation folder that leads out of it (with followLast, the last
+    // component is such a link too: the path names a folder).
+    static bool isSafeInstallPath(const QDir& installDir, const QString& path, bool followLast, QString* reason);
+
 private:
     struct Link {
         QStringList parent; // where the link lies, with links resolved

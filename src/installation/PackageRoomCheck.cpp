@@ -90,8 +90,11 @@ bool PackageRoomCheck::fits(const QDir& installDir)
     // installation folder before UPDATES exists. Where UPDATES is a file
     // system of its own, the files are copied into the installation folder
     // and need room there too.
-    const QString updates = installDir.absoluteFilePath(QLatin1String(UpdatesFolder::Name));
-    const QString unpackPath = QFileInfo(updates).isDir() ? updates : installDir.absolutePath();
+    // Nothing is looked up through an UPDATES that is a symbolic link: the
+    // installation refuses such a folder anyway.
+    const QFileInfo updates(installDir.absoluteFilePath(QLatin1String(UpdatesFolder::Name)));
+    const QString unpackPath =
+        updates.isDir() && !updates.isSymLink() ? updates.absoluteFilePath() : installDir.absolutePath();
     if (!fitsOn(unpackPath))
         return false;
     if (QStorageInfo(unpackPath).rootPath() != QStorageInfo(installDir.absolutePath()).rootPath())

@@ -1,5 +1,7 @@
 #include "UpdatesFolder.h"
 
+#include "FilePlatform.h"
+
 #include <QRegularExpression>
 
 const char* const UpdatesFolder::Name = "UPDATES";
@@ -8,6 +10,7 @@ const char* const UpdatesFolder::LockFileName = "install.lock";
 namespace {
 
 const QString JournalSuffix = QStringLiteral(".journal");
+const QString CommittedSuffix = QStringLiteral(".committed");
 
 bool isRunStamp(const QString& name)
 {
@@ -22,8 +25,6 @@ UpdatesFolder::UpdatesFolder(const QDir& installDir)
 {
 }
 
-UpdatesFolder::~UpdatesFolder() = default;
-
 QString UpdatesFolder::path() const
 {
     return m_dir.absolutePath();
@@ -34,50 +35,65 @@ QDir UpdatesFolder::dir() const
     return m_dir;
 }
 
-bool UpdatesFolder::exists() const
-{
-    return m_dir.exists();
-}
-
 bool UpdatesFolder::create()
 {
     // Another installer may make it at the same moment.
     return QDir().mkdir(m_dir.absolutePath()) || m_dir.exists();
 }
 
-bool UpdatesFolder::lock(int timeoutMs)
+QString UpdatesFolder::lockPath() const
 {
-    if (!m_lock) {
-        m_lock.reset(new QLockFile(m_dir.absoluteFilePath(QString::fromLatin1(LockFileName))));
-        // An installation may work for minutes; only a dead owner makes
-        // the lock stale.
-        m_lock->setStaleLockTime(0);
-    }
-    return m_lock->isLocked() || m_lock->tryLock(timeoutMs);
+    return m_dir.absoluteFilePath(QString::fromLatin1(LockFileName));
 }
 
-bool UpdatesFolder::lockWasBusy() const
+QString UpdatesFolder::journalPath(const QString& runStamp) const
 {
-    return m_lock && m_lock->error() == QLockFile::LockFailedError;
+    return m_dir.absoluteFilePath(runStamp + JournalSuffix);
 }
 
-QStringList UpdatesFolder::journalStamps() const
+QString UpdatesFolder::partialJournalPath(const QString& runStamp) const
+{
+    return journalPath(runStamp) + QStringLiteral(".new");
+}
+
+QString UpdatesFolder::committedPath(const QString& runStamp) const
+{
+    return m_dir.absoluteFilePath(runStamp + CommittedSuffix);
+}
+
+QString UpdatesFolder::unpackPath(const QString& runStamp) const
+{
+    return m_dir.absoluteFilePath(runStamp);
+}
+
+QStringList UpdatesFolder::stampsWithSuffix(const QString& suffix) const
 {
     QStringList stamps;
-    const QStringList names = m_dir.entryList({QStringLiteral("*") + JournalSuffix}, QDir::Files | QDir::Hidden,
+    const QStringList names = m_dir.entryList({QStringLiteral("*") + suffix}, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
                                               QDir::Name);
     for (const QString& name : names) {
-        const QString stamp = name.chopped(JournalSuffix.size());
+        const QString stamp = name.chopped(suffix.size());
         if (isRunStamp(stamp))
             stamps.append(stamp);
     }
     return stamps;
 }
 
+QStringList UpdatesFolder::journalStamps() const
+{
+    return stampsWithSuffix(JournalSuffix);
+}
+
+QStringList UpdatesFolder::committedStamps() const
+{
+    return stampsWithSuffix(CommittedSuffix);
+}
+
 QStringList UpdatesFolder::stampFolders() const
 {
     QStringList stamps;
-    const QStringList names = m_dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    const QStringList names =
+        m_dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
     for (const QString& name : names) {
         if (isRunStamp(name))
             stamps.append(name);
@@ -87,10 +103,11 @@ QStringList UpdatesFolder::stampFolders() const
 
 QStringList UpdatesFolder::partialJournals() const
 {
-    // QSaveFile writes "<name>.XXXXXX" beside the journal before renaming it.
+    // "<name>.new" while the journal is written, and the "<name>.XXXXXX" of
+    // earlier versions of the module.
     QStringList names;
     const QStringList candidates = m_dir.entryList({QStringLiteral("*") + JournalSuffix + QStringLiteral(".*")},
-                                                   QDir::Files | QDir::Hidden, QDir::Name);
+                                                   QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     for (const QString& name : candidates) {
         if (isRunStamp(name.section(QLatin1Char('.'), 0, 0)))
             names.append(name);
@@ -100,11 +117,12 @@ QStringList UpdatesFolder::partialJournals() const
 
 bool UpdatesFolder::hasLeftovers() const
 {
-    return !journalStamps().isEmpty() || !stampFolders().isEmpty() || !partialJournals().isEmpty()
-           || QFileInfo::exists(m_dir.absoluteFilePath(QString::fromLatin1(LockFileName)));
+    return !journalStamps().isEmpty() || !committedStamps().isEmpty() || !stampFolders().isEmpty()
+           || !partialJournals().isEmpty() || FilePlatform::entryExists(lockPath());
 }
 
-QString UpdatesFolder::journalPath(const QString& runStamp) const
+bool UpdatesFolder::stampIsFree(const QString& runStamp) const
 {
-    return m_dir.absoluteFilePath(runStamp + JournalSuffix);
+    return !FilePlatform::entryExists(unpackPath(runStamp)) && !FilePlatform::entryExists(journalPath(runStamp))
+           && !FilePlatform::entryExists(committedPath(runStamp));
 }

@@ -2,17 +2,21 @@
 #define UPDATESFOLDER_H
 
 #include <QDir>
-#include <QLockFile>
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-
-// The folder "UPDATES" in the installation folder. It holds, while an
-// installation runs, the unpack folder named by its run stamp, the journal
-// "<run stamp>.journal" that lets an interrupted installation be rolled
-// back, and the lock file that lets one installation at a time work in the
-// installation folder, across processes and threads.
+// The folder "UPDATES" in the installation folder: the names of what it holds
+// while an installation runs, and what an interrupted one may have left.
+//
+// - "<run stamp>/": the unpack folder of the installation with that stamp;
+// - "<run stamp>.journal": what that installation changes, from before its
+//   first change until its commit point; "<run stamp>.journal.*" while the
+//   journal is being written;
+// - "<run stamp>.committed": the journal of a committed installation whose
+//   old files are still being deleted;
+// - "install.lock": the file that one installation at a time locks.
+//
+// Entries that are none of these are left alone.
 class UpdatesFolder
 {
 public:
@@ -20,36 +24,35 @@ public:
     static const char* const LockFileName;
 
     explicit UpdatesFolder(const QDir& installDir);
-    ~UpdatesFolder();
 
     QString path() const;
     QDir dir() const;
-    bool exists() const;
     // Creates the folder unless it exists.
     bool create();
 
-    // Takes the lock, waiting up to timeoutMs for another installation to
-    // end. A lock whose owner has died is taken over at once; a live owner
-    // is never considered stale, however long it works. It is held until the
-    // object goes.
-    bool lock(int timeoutMs);
-    // Why lock() failed: another installation held it, or the lock file
-    // could not be made (no permission, disk full).
-    bool lockWasBusy() const;
+    QString lockPath() const;
+    QString journalPath(const QString& runStamp) const;
+    QString partialJournalPath(const QString& runStamp) const;
+    QString committedPath(const QString& runStamp) const;
+    QString unpackPath(const QString& runStamp) const;
 
     // What an interrupted installation may have left: the run stamps with a
-    // journal, unpack folders (named by a run stamp), half-written journals,
-    // and a lock file.
+    // journal, with a committed journal, unpack folders (real folders named
+    // by a run stamp, never links), half-written journals, and a lock file.
     QStringList journalStamps() const;
+    QStringList committedStamps() const;
     QStringList stampFolders() const;
     QStringList partialJournals() const;
     bool hasLeftovers() const;
 
-    QString journalPath(const QString& runStamp) const;
+    // Whether a run stamp's name is free: no unpack folder, journal or
+    // committed journal of that name.
+    bool stampIsFree(const QString& runStamp) const;
 
 private:
+    QStringList stampsWithSuffix(const QString& suffix) const;
+
     QDir m_dir;
-    std::unique_ptr<QLockFile> m_lock;
 };
 
 #endif

@@ -48,6 +48,12 @@ void act(const QByteArray& action, const QByteArray& where)
         std::raise(SIGTERM);
         return;
     }
+#ifdef SIGSTOP
+    if (action == "stop") {
+        std::raise(SIGSTOP);
+        return;
+    }
+#endif
     if (action == "throw")
         throw std::runtime_error("injected fault at " + where.toStdString());
     if (action == "bad-alloc")

@@ -12,6 +12,8 @@
 //   UPDATER_FAULT=<point>:<n>[:<action>]
 //       at the n-th time (from 1) the point is passed, do the action:
 //       kill (default: SIGKILL to the process itself), term (SIGTERM),
+//       stop (SIGSTOP: the process stands still where it is, for a test to
+//       look at the disk as it is at that moment),
 //       throw (std::runtime_error), bad-alloc (std::bad_alloc), throw-int (an
 //       exception that is no std::exception).
 //   UPDATER_FAULT_TRACE=<file>

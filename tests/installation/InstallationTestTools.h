@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QDirIterator>
 #include <QMap>
+#include <QSet>
+#include <QVector>
 #include <QString>
 
 #include "controller/CDefaultLibraryTestAccess.h"
@@ -16,6 +18,8 @@
 #include "support/ZipBuilder.h"
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 namespace InstallationTestTools {
 
@@ -125,6 +129,46 @@ inline QByteArray signedPackage(const Tree& files)
     for (auto file = files.constBegin(); file != files.constEnd(); ++file)
         zip.file(file.key(), file.value());
     return VerificationSupport::signedPackage(zip.bytes());
+}
+
+// A point of the test build's fault injection, and the time it was passed.
+struct TracePoint {
+    QString name;
+    int hit;
+    bool committed; // passed at or after the commit point
+};
+
+// The points a complete run of the test build passed, from its trace
+// ("<point> <n>" lines of UPDATER_FAULT_TRACE), in the order first met: each
+// with its first, (middle,) and last time.
+inline QVector<TracePoint> tracePoints(const QByteArray& trace, const QString& commitPoint, bool withMiddle)
+{
+    QMap<QString, int> counts;
+    QStringList order;
+    QSet<QString> afterCommit;
+    bool committed = false;
+    for (const QByteArray& line : trace.split('\n')) {
+        const QString name = QString::fromLatin1(line.split(' ').value(0));
+        if (name.isEmpty())
+            continue;
+        if (!counts.contains(name))
+            order.append(name);
+        ++counts[name];
+        committed = committed || name == commitPoint;
+        if (committed)
+            afterCommit.insert(name + QLatin1Char(' ') + QString::number(counts.value(name)));
+    }
+    QVector<TracePoint> points;
+    for (const QString& name : qAsConst(order)) {
+        const int count = counts.value(name);
+        QList<int> hits = {1, count};
+        if (withMiddle)
+            hits.insert(1, (count + 1) / 2);
+        hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+        for (int hit : qAsConst(hits))
+            points.append({name, hit, afterCommit.contains(name + QLatin1Char(' ') + QString::number(hit))});
+    }
+    return points;
 }
 
 } // namespace InstallationTestTools

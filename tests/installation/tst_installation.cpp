@@ -4,14 +4,19 @@
 #include <QtTest>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "InstallationTestTools.h"
+#include "module/ResultTexts.h"
 #include "controller/CDefaultLibraryTestAccess.h"
 #include "support/LogFile.h"
 #include "support/TreeSnapshot.h"
@@ -44,6 +49,10 @@ private slots:
     void filesThePackageShipsAreNotCleanedAway();
     void twoThreadsInstallOneAfterTheOther();
     void leftoversOfInterruptedUnpackingAreRemoved();
+    void leftLockFilesDelayNothing_data();
+    void leftLockFilesDelayNothing();
+    void plantedLeftoversChangeNothingOutside_data();
+    void plantedLeftoversChangeNothingOutside();
 
 private:
     QString installPath() const { return m_root->path() + QStringLiteral("/install"); }
@@ -368,6 +377,135 @@ void TestInstallation::leftoversOfInterruptedUnpackingAreRemoved()
     QCOMPARE(readFile(dir + QStringLiteral("/app.bin")), QByteArray("installed"));
     QVERIFY2(log.hasNewLine(QStringLiteral("Unpack folder 1796700000000 of an interrupted installation removed.")),
              qPrintable(log.newText()));
+}
+
+// Whatever a lock file holds, an installation that finds nobody holding its
+// lock goes ahead at once: the lock is the operating system's, not the file's.
+void TestInstallation::leftLockFilesDelayNothing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("garbled") << QByteArray("\x01\xfe garbage\n\n\n\n");
+    QTest::newRow("a dead process") << QByteArray("999999999\nupdater-host\n") + QSysInfo::machineHostName().toLatin1()
+                                           + "\n";
+    // As after a restart in a container: the PID is alive again, and its
+    // program has the same name.
+    QTest::newRow("a live process of that name")
+        << QByteArray::number(QCoreApplication::applicationPid()) + '\n' + QCoreApplication::applicationName().toLatin1()
+               + '\n' + QSysInfo::machineHostName().toLatin1() + "\n" + QSysInfo::bootUniqueId() + "\n";
+}
+
+void TestInstallation::leftLockFilesDelayNothing()
+{
+    QFETCH(QByteArray, content);
+    QVERIFY(writeFile(installPath() + QStringLiteral("/UPDATES/install.lock"), content));
+    QElapsedTimer clock;
+    clock.start();
+    CDefaultLibrary library;
+    const QByteArray result =
+        library.UpdateFromData({{"data", signedPackage({{QStringLiteral("app.bin"), "new"}}).toBase64()}}, {});
+    QCOMPARE(result, ResultTexts::fileUpdated().serialize());
+    QVERIFY2(clock.elapsed() < 60000, "the installation waited for a lock nobody held");
+    QCOMPARE(readFile(installPath() + QStringLiteral("/app.bin")), QByteArray("new"));
+    QCOMPARE(updatesEntries(installPath()), QStringList());
+}
+
+// What someone who could write into the folder planted there: journals that
+// would remove or rename files outside the installation folder if played
+// back, and an "UPDATES" that leads elsewhere or is another user's. Nothing
+// outside the installation folder changes, whether the call's package is
+// signed (installed, or refused for the folder: 41) or not (43).
+void TestInstallation::plantedLeftoversChangeNothingOutside_data()
+{
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<bool>("signedPackage");
+    QTest::addColumn<QByteArray>("result");
+    QTest::addColumn<QString>("warning");
+    const QByteArray installed = ResultTexts::fileUpdated().serialize();
+    const QByteArray refused = ResultTexts::fileSystemError().serialize();
+    const QByteArray unverified = ResultTexts::verificationError().serialize();
+    const QString notPlayed = QStringLiteral("is not played back");
+    const QString folderRefused = QStringLiteral("is refused:");
+    for (const bool isSigned : {true, false}) {
+        const QByteArray withPlantedJournal = isSigned ? installed : unverified;
+        const QByteArray withPlantedFolder = isSigned ? refused : unverified;
+        const char* const kind = isSigned ? ", signed" : ", unsigned";
+        QTest::newRow(qPrintable(QStringLiteral("absolute path") + kind))
+            << "absolute" << isSigned << withPlantedJournal << notPlayed;
+        QTest::newRow(qPrintable(QStringLiteral("parent folder") + kind))
+            << "parent" << isSigned << withPlantedJournal << notPlayed;
+        QTest::newRow(qPrintable(QStringLiteral("through a link") + kind))
+            << "link" << isSigned << withPlantedJournal << notPlayed;
+        QTest::newRow(qPrintable(QStringLiteral("created folder through a link") + kind))
+            << "folder" << isSigned << withPlantedJournal << notPlayed;
+        QTest::newRow(qPrintable(QStringLiteral("committed journal through a link") + kind))
+            << "committed" << isSigned << withPlantedJournal << QStringLiteral("is not used");
+        QTest::newRow(qPrintable(QStringLiteral("UPDATES is a link") + kind))
+            << "updates-link" << isSigned << withPlantedFolder << folderRefused;
+        QTest::newRow(qPrintable(QStringLiteral("UPDATES of another user") + kind))
+            << "updates-foreign" << isSigned << withPlantedFolder << folderRefused;
+    }
+}
+
+void TestInstallation::plantedLeftoversChangeNothingOutside()
+{
+    QFETCH(QString, plant);
+    QFETCH(bool, signedPackage);
+    QFETCH(QByteArray, result);
+    QFETCH(QString, warning);
+    const QString dir = installPath();
+    const QString outside = outsidePath();
+    const QString stamp = QStringLiteral("1796700000000");
+    QVERIFY(writeFile(dir + QStringLiteral("/keep.txt"), "installed"));
+    QVERIFY(writeFile(outside + QStringLiteral("/secret.") + stamp + QStringLiteral(".old"), "outside old"));
+    QVERIFY(QDir().mkpath(outside + QStringLiteral("/empty")));
+    QVERIFY(QFile::link(outside, dir + QStringLiteral("/linked")));
+    auto journal = [](const QString& path, bool existed, const QString& folder = QString()) {
+        return QByteArray("{\"format\":1,\"runStamp\":\"1796700000000\",\"files\":[{\"path\":\"")
+               + path.toUtf8() + "\",\"existed\":" + (existed ? "true" : "false")
+               + "}],\"createdDirectories\":[" + (folder.isEmpty() ? QByteArray() : '"' + folder.toUtf8() + '"')
+               + "]}";
+    };
+    const QString journalPath = dir + QStringLiteral("/UPDATES/") + stamp + QStringLiteral(".journal");
+    if (plant == QLatin1String("absolute"))
+        QVERIFY(writeFile(journalPath, journal(outside + QStringLiteral("/secret"), false)));
+    else if (plant == QLatin1String("parent"))
+        QVERIFY(writeFile(journalPath, journal(QStringLiteral("../outside/secret"), true)));
+    else if (plant == QLatin1String("link"))
+        QVERIFY(writeFile(journalPath, journal(QStringLiteral("linked/secret"), true)));
+    else if (plant == QLatin1String("folder"))
+        QVERIFY(writeFile(journalPath, journal(QStringLiteral("keep.txt"), true, QStringLiteral("linked/empty"))));
+    else if (plant == QLatin1String("committed"))
+        QVERIFY(writeFile(dir + QStringLiteral("/UPDATES/") + stamp + QStringLiteral(".committed"),
+                          journal(QStringLiteral("linked/secret"), true)));
+    if (plant.startsWith(QLatin1String("updates-"))) {
+        // A journal that would remove an installed file if it were read.
+        QVERIFY(writeFile(outside + QLatin1Char('/') + stamp + QStringLiteral(".journal"),
+                          journal(QStringLiteral("keep.txt"), false)));
+        if (plant == QLatin1String("updates-link")) {
+            QVERIFY(QFile::link(outside, dir + QStringLiteral("/UPDATES")));
+        } else {
+            QVERIFY(QDir().mkdir(dir + QStringLiteral("/UPDATES")));
+            QVERIFY(QFile::copy(outside + QLatin1Char('/') + stamp + QStringLiteral(".journal"),
+                                dir + QStringLiteral("/UPDATES/") + stamp + QStringLiteral(".journal")));
+            QCOMPARE(::chown(QFile::encodeName(dir + QStringLiteral("/UPDATES")).constData(), 65534, 65534), 0);
+        }
+    }
+    const Tree outsideBefore = readTree(outside);
+    const Tree before = readTree(dir);
+
+    const Tree files{{QStringLiteral("app.bin"), "new"}};
+    const QByteArray package = signedPackage ? InstallationTestTools::signedPackage(files)
+                                             : ZipBuilder().file(QStringLiteral("app.bin"), "new").bytes();
+    LogFile log;
+    CDefaultLibrary library;
+    QCOMPARE(library.UpdateFromData({{"data", package.toBase64()}}, {}), result);
+    const Tree outsideAfter = readTree(outside);
+    QVERIFY2(outsideAfter == outsideBefore, qPrintable(firstDifference(outsideAfter, outsideBefore)));
+    const Tree after = readTree(dir);
+    const Tree expected = result == ResultTexts::fileUpdated().serialize() ? installed(before, files) : before;
+    QVERIFY2(after == expected, qPrintable(firstDifference(after, expected)));
+    QVERIFY2(log.hasNewLine(warning), qPrintable(log.newText()));
 }
 
 QTEST_GUILESS_MAIN(TestInstallation)

@@ -46,6 +46,7 @@ private slots:
 
     void twoInstallersAtOnce();
     void waitingEndsAfterTheLimit();
+    void lockOfADeadInstallerIsTakenOver_data();
     void lockOfADeadInstallerIsTakenOver();
 
 private:
@@ -143,10 +144,19 @@ void TestInstallationConcurrency::waitingEndsAfterTheLimit()
     QCOMPARE(updatesEntries(installPath()), QStringList());
 }
 
-// An installer killed while it held the lock: the next one takes the lock
-// over at once instead of waiting for it.
+// An installer killed while it held the lock, or right after it made the
+// lock file and before it locked it (the file is empty then): the next one
+// takes the lock over at once instead of waiting for it.
+void TestInstallationConcurrency::lockOfADeadInstallerIsTakenOver_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("killed holding the lock") << "install.locked:1";
+    QTest::newRow("killed right after making the lock file") << "lock.created:1";
+}
+
 void TestInstallationConcurrency::lockOfADeadInstallerIsTakenOver()
 {
+    QFETCH(QString, fault);
     const Tree base = installed(Tree(), packageFiles(QStringLiteral("base"), 0, 20));
     QVERIFY(writeTree(installPath(), base));
     const Tree x = packageFiles(QStringLiteral("x"), 0, 20);
@@ -154,7 +164,7 @@ void TestInstallationConcurrency::lockOfADeadInstallerIsTakenOver()
 
     HostProcess dying(installPath(), kAppName);
     dying.useFaultLibrary();
-    dying.setEnvironment(QStringLiteral("UPDATER_FAULT"), QStringLiteral("install.locked:1"));
+    dying.setEnvironment(QStringLiteral("UPDATER_FAULT"), fault);
     QVERIFY(dying.run({QStringLiteral("update-from-data"), packagePath(QStringLiteral("x.ztx"))}).killed);
     QVERIFY(QFileInfo::exists(installPath() + QStringLiteral("/UPDATES/install.lock")));
 

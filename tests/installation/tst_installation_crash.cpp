@@ -67,12 +67,6 @@ Tree packageB()
     return files;
 }
 
-struct TracePoint {
-    QString name;
-    int hit;
-    bool committed; // passed at or after the commit point
-};
-
 } // namespace
 
 class TestInstallationCrash : public QObject
@@ -86,6 +80,7 @@ private slots:
 
     void everyCrashPointIsAllOrNothing();
     void interruptedRecoveryIsFinishedLater();
+    void interruptedCleanUpIsFinishedByAFailedCall();
     void randomKills();
 
 private:
@@ -95,7 +90,7 @@ private:
     // An update call whose package is refused: all it does is recover.
     HostProcess::Result recoverOnly();
     HostProcess::Result install(const QString& package, const QString& fault = QString());
-    QVector<TracePoint> tracePoints();
+    QVector<TracePoint> passedPoints();
     // After a recovery: the folder is exactly one of the two trees, and
     // "UPDATES" holds nothing.
     QString checkOneOf(const Tree& before, const Tree& after, bool* tookAfter);
@@ -148,7 +143,7 @@ HostProcess::Result TestInstallationCrash::install(const QString& package, const
 
 // Every point an installation of package A passes, with how often: taken
 // from one complete run of the test build.
-QVector<TracePoint> TestInstallationCrash::tracePoints()
+QVector<TracePoint> TestInstallationCrash::passedPoints()
 {
     QVector<TracePoint> points;
     const QString trace = packagePath(QStringLiteral("trace.txt"));
@@ -160,31 +155,7 @@ QVector<TracePoint> TestInstallationCrash::tracePoints()
     const HostProcess::Result run = host.run({QStringLiteral("update-from-data"), packagePath(QStringLiteral("a.ztx"))});
     if (run.result != kInstalled)
         return points;
-    QMap<QString, int> counts;
-    QStringList order;
-    QSet<QString> afterCommit; // "name hit" passed at or after the commit point
-    bool committed = false;
-    const QList<QByteArray> lines = readFile(trace).split('\n');
-    for (const QByteArray& line : lines) {
-        const QString name = QString::fromLatin1(line.split(' ').value(0));
-        if (name.isEmpty())
-            continue;
-        if (!counts.contains(name))
-            order.append(name);
-        ++counts[name];
-        committed = committed || name == kCommitPoint;
-        if (committed)
-            afterCommit.insert(name + QLatin1Char(' ') + QString::number(counts.value(name)));
-    }
-    // Each point's first, middle and last time.
-    for (const QString& name : qAsConst(order)) {
-        const int count = counts.value(name);
-        QList<int> hits = {1, (count + 1) / 2, count};
-        std::sort(hits.begin(), hits.end());
-        hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
-        for (int hit : qAsConst(hits))
-            points.append({name, hit, afterCommit.contains(name + QLatin1Char(' ') + QString::number(hit))});
-    }
+    points = InstallationTestTools::tracePoints(readFile(trace), kCommitPoint, true);
     QDir(installPath()).removeRecursively();
     QDir().mkpath(installPath());
     return points;
@@ -211,7 +182,7 @@ QString TestInstallationCrash::checkOneOf(const Tree& before, const Tree& after,
 
 void TestInstallationCrash::everyCrashPointIsAllOrNothing()
 {
-    const QVector<TracePoint> points = tracePoints();
+    const QVector<TracePoint> points = passedPoints();
     QVERIFY2(points.size() >= 10, "the trace run of the test build passed too few points");
     const Tree base = baseTree();
     const Tree withA = installed(base, packageA());
@@ -279,6 +250,24 @@ void TestInstallationCrash::interruptedRecoveryIsFinishedLater()
         const Tree now = readTree(installPath());
         QVERIFY2(now == base, qPrintable(recoveryFault + QStringLiteral(": ") + firstDifference(now, base)));
     }
+}
+
+// Killed after its commit point, before its old files were deleted: the next
+// call deletes them even when its own package is refused, and keeps what the
+// installation shipped.
+void TestInstallationCrash::interruptedCleanUpIsFinishedByAFailedCall()
+{
+    const Tree base = baseTree();
+    const Tree withA = installed(base, packageA());
+    QVERIFY(QDir(installPath()).removeRecursively() && QDir().mkpath(installPath()));
+    QVERIFY(writeTree(installPath(), base));
+    QVERIFY(install(QStringLiteral("a.ztx"), QStringLiteral("install.unpack-folder-removed:1")).killed);
+    QVERIFY(readTree(installPath()) != withA); // the old files are still there
+
+    QCOMPARE(recoverOnly().result, kVerificationError);
+    const Tree now = readTree(installPath());
+    QVERIFY2(now == withA, qPrintable(firstDifference(now, withA)));
+    QCOMPARE(updatesEntries(installPath()), QStringList());
 }
 
 // Real installations of 1,100 files (1,000 of them over installed files),

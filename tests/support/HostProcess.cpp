@@ -2,6 +2,10 @@
 
 #include "TestPaths.h"
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
 HostProcess::HostProcess(const QString& installDir, const QString& appName)
     : m_installDir(installDir)
     , m_appName(appName)
@@ -55,6 +59,25 @@ bool HostProcess::isRunning()
     // Without an event loop the process's end is only noticed in a wait.
     m_process.waitForFinished(0);
     return m_process.state() != QProcess::NotRunning;
+}
+
+bool HostProcess::waitUntilStopped(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const QString stat = QStringLiteral("/proc/%1/stat").arg(m_process.processId());
+    while (isRunning() && clock.elapsed() < timeoutMs) {
+        QFile file(stat);
+        if (file.open(QIODevice::ReadOnly)) {
+            // "pid (name) state ...": the name may hold spaces and brackets.
+            const QByteArray line = file.readAll();
+            const int end = line.lastIndexOf(')');
+            if (end > 0 && line.mid(end + 2, 1) == "T")
+                return true;
+        }
+        QThread::msleep(2);
+    }
+    return false;
 }
 
 HostProcess::Result HostProcess::finish(int timeoutMs)

@@ -38,6 +38,9 @@ public:
     bool start(const QStringList& arguments);
     void kill();
     bool isRunning();
+    // Waits until the process stands still (stopped by a signal, as the
+    // test build's "stop" action does), or ends: true when it stopped.
+    bool waitUntilStopped(int timeoutMs = 60000);
     Result finish(int timeoutMs = 120000);
 
     static QString hostProgram();

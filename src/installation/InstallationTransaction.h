@@ -1,0 +1,152 @@
+#ifndef INSTALLATIONTRANSACTION_H
+#define INSTALLATIONTRANSACTION_H
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <functional>
+
+#include "InstallationJournal.h"
+#include "UpdatesFolder.h"
+
+// One installation into an installation folder, all or nothing, in the
+// manner of QSaveFile: nothing it changes stands until commit(), and an
+// object that goes without a commit rolls back what it changed.
+//
+// It owns the folder's lock (one installation at a time, across processes
+// and threads), the run stamp, the journal on the disk and the list of files
+// it put in place. The old name of a replaced file is made here and nowhere
+// else: "<path>.<run stamp>.old".
+//
+//     InstallationTransaction transaction(QDir::current());
+//     transaction.openUpdatesFolder(true) == Ready, transaction.lock(wait),
+//     transaction.recover(), transaction.createUnpackFolder(), (unpack)
+//     transaction.begin(paths)          // the journal is on the disk
+//     transaction.moveAside(path) ...   // existing files to their old names
+//     transaction.moveIn(source, path) ...
+//     transaction.flush()               // everything new is on the disk
+//     transaction.commit()              // the commit point
+//     (delete old files)  transaction.finish()
+//
+// The roll-back is one function, the playback of a journal: the same for an
+// installation that fails in this process and for one that a killed process
+// or a power cut interrupted, which the next installation's recover() finds.
+//
+// Paths are relative to the installation folder, which is the current
+// folder of the process.
+class InstallationTransaction
+{
+public:
+    enum class FolderCheck {
+        Ready,        // "UPDATES" is there and can be trusted
+        Missing,      // not there (and not to be created)
+        CannotCreate, // not there and cannot be made
+        Refused,      // a link, not a folder, or another user's: never used
+    };
+
+    // One path of a roll-back, as it went.
+    struct RollBackStep {
+        enum Action {
+            Untouched, // nothing to put back or to remove
+            Restored,  // the old file went back
+            Removed,   // the new file went
+            Failed,    // either could not be done; see error
+        };
+        QString path;
+        QString oldName;
+        bool oldFileExisted = false;
+        Action action = Untouched;
+        QString error;
+    };
+    using RollBackReport = std::function<void(const RollBackStep&)>;
+
+    explicit InstallationTransaction(const QDir& installDir);
+    ~InstallationTransaction();
+    InstallationTransaction(const InstallationTransaction&) = delete;
+    InstallationTransaction& operator=(const InstallationTransaction&) = delete;
+
+    const UpdatesFolder& updatesFolder() const { return m_updates; }
+
+    // Checks "UPDATES" before anything is read from it or written into it
+    // (and creates it when missing, with create). A refusal is logged here.
+    FolderCheck openUpdatesFolder(bool create);
+
+    // Takes the folder's lock, waiting up to timeoutMs for another
+    // installation to end. A lock whose owner has died is free at once,
+    // whatever its file holds. Held until unlock() or the object goes.
+    bool lock(int timeoutMs);
+    // Why lock() failed: another installation holds the lock (or the lock
+    // file could not be opened: no permission, disk full).
+    bool lockWasBusy() const { return m_lockBusy; }
+    void unlock();
+
+    // Under the lock: rolls back every installation that left a journal,
+    // finishes the clean-up of committed ones, and removes unpack folders
+    // and half-written journals of installations that never began.
+    void recover();
+
+    // Chooses the run stamp (the current time in milliseconds; the next free
+    // one when a name of it is taken) and makes the unpack folder.
+    bool createUnpackFolder();
+    QString runStamp() const { return m_runStamp; }
+    QString unpackPath() const { return m_updates.unpackPath(m_runStamp); }
+
+    QString oldName(const QString& path) const { return oldName(path, m_runStamp); }
+    static QString oldName(const QString& path, const QString& runStamp);
+    // What moving a file aside adds to the length of its name.
+    static int oldNameReserve();
+
+    // Writes the journal for installing these files (and the folders they
+    // need that are missing). Nothing may be changed before it succeeded.
+    bool begin(const QStringList& relativePaths);
+    // Renames the file at the path to its old name; never over anything.
+    bool moveAside(const QString& path);
+    // Moves the new file into place at the path; never over anything.
+    bool moveIn(const QString& source, const QString& path);
+    // The paths moveIn() put in place.
+    QStringList installedPaths() const { return m_installedPaths; }
+    // Makes every new file and every changed folder durable.
+    bool flush();
+    // The commit point: from here on the new files stay, whatever happens.
+    bool commit();
+    bool isCommitted() const { return m_committed; }
+    // After the old files were deleted: the committed journal goes.
+    void finish();
+
+    // Rolls back what the transaction changed: plays its journal back.
+    // False when something could not be put back; the journal then stays,
+    // for the next installation to try again.
+    bool rollBack(const RollBackReport& report = RollBackReport());
+
+    // Run stamps of other installations whose roll-back is still pending:
+    // their old files must stay.
+    QStringList pendingStamps() const;
+
+    // Why the last step failed, for the log.
+    QString errorString() const { return m_error; }
+
+private:
+    bool playBack(const QString& runStamp, const InstallationJournal& journal, const RollBackReport& report,
+                  int* restored);
+    void rollBackInterrupted(const QString& runStamp);
+    void finishInterruptedCleanUp(const QString& runStamp);
+    void removeUnpackFolder(const QString& runStamp);
+    bool flushChanged(const QStringList& files, const QStringList& changedEntries);
+    QString absolute(const QString& path) const { return m_installDir.absoluteFilePath(path); }
+
+    QDir m_installDir;
+    UpdatesFolder m_updates;
+    qintptr m_lockHandle;
+    bool m_lockBusy = false;
+    QString m_runStamp;
+    InstallationJournal m_journal;
+    QStringList m_installedPaths;
+    bool m_begun = false;
+    bool m_committed = false;
+    bool m_rolledBack = false;
+    QString m_error;
+};
+
+#endif

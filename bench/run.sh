@@ -37,6 +37,10 @@ section "Download: module vs curl -k, same local HTTPS server"
 bench/download/run.sh "$runs" 2>&1 | tee -a "$report"
 end_section
 
+section "Update of a 10 MB package from nginx: directly vs behind two https redirects"
+bench/download/bench_redirects.sh "$build_dir" $((runs * 5)) 2>&1 | tee -a "$report"
+end_section
+
 section "Signature check of a 10 MiB package: verifyDownloadedFile vs openssl dgst -sha256 -verify"
 HOME=$(mktemp -d) QT_QPA_PLATFORM=offscreen "$build_dir/bin/bench_verify" $((runs * 5)) 2>&1 | tee -a "$report"
 end_section

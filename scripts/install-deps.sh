@@ -14,6 +14,9 @@ packages=(
     # tests, fuzzing and sanitizers
     clang libclang-rt-14-dev
     tinyproxy xvfb xauth x11-utils openssl curl unzip zip
+    # real servers the tests start themselves: an HTTPS server, an
+    # authenticating proxy
+    nginx squid
     # screenshots of the dialogs (window manager for title bars and icons)
     openbox
     util-linux procps psmisc time strace
@@ -39,5 +42,16 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# nginx and squid start their system services when installed. The tests run
+# their own instances, so none is wanted, and on a machine without an init
+# system the attempt may fail the installation: while installing, a
+# policy-rc.d (unless the machine has its own) tells invoke-rc.d to start
+# nothing.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    trap 'rm -f "$policy"' EXIT
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -132,6 +132,10 @@ private:
     qint64 m_downloadedSize;
     // A chunk of the body could not be written to the temporary file.
     bool m_fileWriteFailed;
+    // The text of a download error that the module found itself (a refused
+    // redirect), for the result in place of the reply's error text; empty
+    // for Qt's own errors.
+    QString m_networkErrorText;
     // The installation under way: its lock, journal and the files it put
     // in place. Rolls back what was not committed when it goes.
     std::unique_ptr<InstallationTransaction> m_transaction;

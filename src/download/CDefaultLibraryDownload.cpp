@@ -1,7 +1,8 @@
 // HTTPS download of the package into the temporary file.
 //
-// downloadFile runs a local event loop until the reply finishes, the file
-// turns out to be oversized, nothing has arrived for ten seconds, or the
+// downloadFile runs a local event loop until the answer with the package is
+// in (after following the redirects before it), a redirect is refused, the
+// file turns out to be oversized, nothing has arrived for ten seconds, or the
 // download has run for fifteen minutes. It only records what happened (flags
 // and error code); handleDownloadErrors turns that into a result afterwards.
 
@@ -12,8 +13,12 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
+
 #include <updater/updater.h>
 
+#include "RedirectChain.h"
+#include "UserAgent.h"
 #include "logging/Log.h"
 #include "module/FaultInjection.h"
 
@@ -40,14 +45,6 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
     setProxy(proxySettingsData);
 
     const QUrl url(QString::fromUtf8(m_downloadFileUrl), QUrl::TolerantMode);
-    const QNetworkRequest request(url);
-    m_reply.reset(m_NetManager->get(request));
-    // Qt's network thread would otherwise buffer as much as the server
-    // sends ahead of us; with a bound it waits until the file has taken it.
-    m_reply->setReadBufferSize(UPDATER_LIMIT("download_read_buffer", kReadBufferSize));
-    // Certificate problems do not stop the transfer: they are logged by
-    // handleSSLErrors, and the package's signature decides afterwards.
-    m_reply->ignoreSslErrors();
 
     LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile :: Downloading file [" << m_downloadFileUrl.constData()
                         << "] started";
@@ -63,15 +60,6 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
     durationTimer.setTimerType(Qt::PreciseTimer);
     QEventLoop loop;
 
-    QNetworkReply* reply = m_reply.get();
-    connect(reply, SIGNAL(finished()), &loop, SLOT(quit()));
-    connect(reply, SIGNAL(readyRead()), this, SLOT(saveDataFromReplyToFile()));
-    // The status is logged before the size is judged.
-    connect(reply, SIGNAL(metaDataChanged()), this, SLOT(logReplyStatusCode()));
-    connect(reply, SIGNAL(metaDataChanged()), this, SLOT(checkContentLengthHeaderSize()));
-    connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
-            SLOT(handleNetworkError(QNetworkReply::NetworkError)));
-    connect(reply, SIGNAL(sslErrors(QList<QSslError>)), this, SLOT(handleSSLErrors(QList<QSslError>)));
     connect(this, SIGNAL(fileIsOversized()), &loop, SLOT(quit()));
     // Either limit ends the download as timed out; the second line says which.
     const auto endAsTimedOut = [this, &loop](const char* handler, const QString& limit) {
@@ -97,15 +85,79 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
                               .arg(durationLimitMs / 1000.0));
         },
         Qt::DirectConnection);
-    // Bound to the timer, so it is disconnected when this call returns even
-    // though the reply lives on.
-    connect(
-        reply, &QNetworkReply::downloadProgress, &timer,
-        [&timer](qint64, qint64) {
-            LOG_UPDATER(INFO) << "CDefaultLibrary::downloadFile::progressHandler :: Restarting QTimer";
-            timer.start();
-        },
-        Qt::DirectConnection);
+
+    // Redirects are followed here, one GET per answer, rather than by Qt:
+    // every target is checked before it is asked for, and Qt 5.15's own
+    // following was seen to end a same-host chain with an empty reply and to
+    // deliver a cross-host body twice. The limits and timers above cover the
+    // whole chain.
+    RedirectChain redirects(url);
+    std::function<void(const QUrl&)> send;
+    // The answer of the current reply is in: the download ends, unless it is
+    // a redirect to follow.
+    const auto answered = [this, &loop, &redirects, &send]() {
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (m_networkError || m_fileOversized || !RedirectChain::is3xx(status)) {
+            loop.quit();
+            return;
+        }
+        const QUrl from = m_reply->url();
+        const QUrl location = m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+        if (!redirects.follow(from, status, location)) {
+            LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::redirectHandler :: Redirect refused at hop "
+                              << redirects.hops() << ": " << redirects.errorText();
+            m_networkErrorCode = redirects.errorCode();
+            m_networkError = true;
+            m_networkErrorText = redirects.errorText();
+            loop.quit();
+            return;
+        }
+        LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile::redirectHandler :: Following redirect "
+                            << redirects.hops() << " of at most " << RedirectChain::MaxHops << ": "
+                            << from.toDisplayString() << " answered " << status << " with "
+                            << redirects.target().toDisplayString();
+        send(redirects.target());
+    };
+    send = [this, &loop, &timer, &answered](const QUrl& target) {
+        // The answered reply sent the signal that got us here: it goes once
+        // that is over.
+        if (m_reply) {
+            QNetworkReply* previous = m_reply.release();
+            disconnect(previous, nullptr, this, nullptr);
+            disconnect(previous, nullptr, &loop, nullptr);
+            disconnect(previous, nullptr, &timer, nullptr);
+            previous->deleteLater();
+        }
+        QNetworkRequest request(target);
+        request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
+        m_reply.reset(m_NetManager->get(request));
+        // Qt's network thread would otherwise buffer as much as the server
+        // sends ahead of us; with a bound it waits until the file has taken it.
+        m_reply->setReadBufferSize(UPDATER_LIMIT("download_read_buffer", kReadBufferSize));
+        // Certificate problems do not stop the transfer: they are logged by
+        // handleSSLErrors, and the package's signature decides afterwards.
+        m_reply->ignoreSslErrors();
+
+        QNetworkReply* reply = m_reply.get();
+        connect(reply, &QNetworkReply::finished, &loop, answered);
+        connect(reply, SIGNAL(readyRead()), this, SLOT(saveDataFromReplyToFile()));
+        // The status is logged before the size is judged.
+        connect(reply, SIGNAL(metaDataChanged()), this, SLOT(logReplyStatusCode()));
+        connect(reply, SIGNAL(metaDataChanged()), this, SLOT(checkContentLengthHeaderSize()));
+        connect(reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
+                SLOT(handleNetworkError(QNetworkReply::NetworkError)));
+        connect(reply, SIGNAL(sslErrors(QList<QSslError>)), this, SLOT(handleSSLErrors(QList<QSslError>)));
+        // Bound to the timer, so it is disconnected when this call returns
+        // even though the reply lives on.
+        connect(
+            reply, &QNetworkReply::downloadProgress, &timer,
+            [&timer](qint64, qint64) {
+                LOG_UPDATER(INFO) << "CDefaultLibrary::downloadFile::progressHandler :: Restarting QTimer";
+                timer.start();
+            },
+            Qt::DirectConnection);
+    };
+    send(url);
 
     timer.start();
     durationTimer.start();
@@ -124,6 +176,15 @@ void CDefaultLibrary::saveDataFromReplyToFile()
 
     const QByteArray data = m_reply->readAll();
     LOG_UPDATER(INFO) << "CDefaultLibrary::saveDataFromReplyToFile :: New data received. Size=" << data.size();
+
+    // The body of a redirect (or of any other 3xx answer) is never part of
+    // the package.
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (RedirectChain::is3xx(status)) {
+        LOG_UPDATER(INFO) << "CDefaultLibrary::saveDataFromReplyToFile :: Not stored: the body of a " << status
+                          << " answer.";
+        return;
+    }
 
     // The announced length can be missing or wrong: the bytes that actually
     // arrive are held to the same limit, and nothing past it is stored.

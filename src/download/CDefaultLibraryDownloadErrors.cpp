@@ -11,22 +11,26 @@
 namespace {
 
 // Errors of the network, the proxy or the TLS layer, as opposed to errors
-// reported by the server about the content.
+// reported by the server about the content. A redirect that is not followed
+// (too many, a loop: 10; not https: 11) is the server's answer too.
 bool isNetworkProxyError(int code)
 {
     if (code >= 101 && code <= 199)
         return true;
     if (code == 202)
         return true;
+    if (code == QNetworkReply::TooManyRedirectsError || code == QNetworkReply::InsecureRedirectError)
+        return false;
     return code >= 1 && code <= 99;
 }
 
 // The details of results 45 and 47; never contains the result separator.
-QString networkErrorDetails(const QNetworkReply* reply, int code)
+// ownText: the module's own text of the error, in place of the reply's.
+QString networkErrorDetails(const QNetworkReply* reply, int code, const QString& ownText)
 {
-    if (!reply)
+    if (!reply && ownText.isEmpty())
         return QStringLiteral("[%1]").arg(code);
-    QString text = reply->errorString();
+    QString text = ownText.isEmpty() ? reply->errorString() : ownText;
     text.replace(QLatin1Char('|'), QLatin1String("<PIPE>"));
     return QStringLiteral("[%1] %2").arg(code).arg(text);
 }
@@ -67,13 +71,13 @@ bool CDefaultLibrary::handleDownloadErrors()
 void CDefaultLibrary::handleNetworkProxyErrors()
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleNetworkProxyErrors :: Network/Proxy error occurred.";
-    m_result = ResultTexts::networkProxyError(networkErrorDetails(m_reply.get(), m_networkErrorCode));
+    m_result = ResultTexts::networkProxyError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_networkErrorText));
 }
 
 void CDefaultLibrary::handleConnectionErrors()
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleConnectionErrors :: Connection error occurred.";
-    m_result = ResultTexts::connectionError(networkErrorDetails(m_reply.get(), m_networkErrorCode));
+    m_result = ResultTexts::connectionError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_networkErrorText));
 }
 
 void CDefaultLibrary::handleFileIsOversizedError()

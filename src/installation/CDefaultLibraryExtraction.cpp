@@ -4,6 +4,7 @@
 #include "controller/CDefaultLibrary.h"
 
 #include "PackageEntryCheck.h"
+#include "PackageRoomCheck.h"
 #include "PackageUnpacker.h"
 #include "InstallationTransaction.h"
 #include "logging/Log.h"
@@ -25,6 +26,22 @@ void logNoPermissionsToUnzip(const QString& path)
     LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: No permissions to unzip to " << path << "!";
 }
 
+// Before anything is written: a package of too many entries or too many
+// bytes is refused, and so is one that would fill the disk. An archive that
+// cannot be read is left to the entry check to report.
+bool packageFits(const QString& packagePath, const QDir& installDir)
+{
+    PackageRoomCheck room(packagePath);
+    if (!room.read() || room.fits(installDir))
+        return true;
+    LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package refused: " << room.reason() << ".";
+    // Nothing was made: the folder it would have been unpacked into.
+    logNoPermissionsToUnzip(installDir.absoluteFilePath(QStringLiteral("%1/%2")
+                                                            .arg(QLatin1String(UpdatesFolder::Name))
+                                                            .arg(QDateTime::currentMSecsSinceEpoch())));
+    return false;
+}
+
 } // namespace
 
 bool CDefaultLibrary::replaceFileByUpdateType()
@@ -33,6 +50,8 @@ bool CDefaultLibrary::replaceFileByUpdateType()
     LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: tmpPackageFilePath=" << tmpPackageFilePath;
 
     const QDir installDir = QDir::current();
+    if (!packageFits(tmpPackageFilePath, installDir))
+        return false;
     m_transaction.reset(new InstallationTransaction(installDir));
     InstallationTransaction& transaction = *m_transaction;
     const UpdatesFolder& updates = transaction.updatesFolder();

@@ -53,12 +53,15 @@ bool PackageEntryCheck::refuse(const QString& entry, const QString& reason)
     return false;
 }
 
-// Splits an entry name into its components. Backslashes count as separators
-// too, as they do where the package may also be installed.
+// Splits an entry name into its components. A backslash is refused: it
+// separates folders on Windows and is part of a file name elsewhere, so the
+// same package would install different files.
 bool PackageEntryCheck::checkName(const QString& name, QStringList* components)
 {
-    QString path = name;
-    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (name.contains(QLatin1Char('\\')))
+        return refuse(name, QStringLiteral("a backslash in the name (a folder separator on Windows, part of the "
+                                           "name elsewhere)"));
+    const QString& path = name;
     static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
     if (path.startsWith(QLatin1Char('/')) || drive.match(path).hasMatch())
         return refuse(name, QStringLiteral("absolute path"));
@@ -258,7 +261,13 @@ PackageEntryCheck::Outcome PackageEntryCheck::checkUnpackedLinks(const QDir& unp
         if (!info.isSymLink())
             continue;
         const QString target = info.canonicalFilePath();
-        if (target.isEmpty() || !isInside(target, canonicalUnpackDir)) {
+        if (target.isEmpty()) {
+            refuse(unpackDir.relativeFilePath(path),
+                   QStringLiteral("symbolic link to nothing: %1 is not in the package")
+                       .arg(unpackDir.relativeFilePath(info.symLinkTarget())));
+            return Refused;
+        }
+        if (!isInside(target, canonicalUnpackDir)) {
             refuse(unpackDir.relativeFilePath(path), QStringLiteral("symbolic link that leads out of the unpack folder"));
             return Refused;
         }

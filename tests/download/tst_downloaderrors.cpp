@@ -26,7 +26,7 @@ void TestDownloadErrors::judgesRecordedState_data()
 
     // Without a reply there is no error text to add to the number.
     const int networkProxy[] = {1, 2, 3, 4, 5, 6, 7, 99, 101, 102, 105, 199, 202};
-    const int connection[] = {0, 100, 200, 201, 203, 204, 299, 399, 401, 403, 499};
+    const int connection[] = {0, 10, 11, 100, 200, 201, 203, 204, 299, 399, 401, 403, 499};
     for (int error : networkProxy) {
         const QString details = QStringLiteral("[%1]").arg(error);
         QTest::addRow("error %d", error) << true << error << false << QByteArray("x")

@@ -152,27 +152,33 @@ void TestInstallationFaults::fileThatCannotBeMovedAsideStopsEverything()
 void TestInstallationFaults::fullDisk_data()
 {
     QTest::addColumn<int>("bigFileSize");
+    QTest::addColumn<QString>("mountOptions");
     QTest::addColumn<bool>("installs");
     QTest::addColumn<QString>("logLine");
 
-    // On a 2 MiB file system holding 64 KiB: 2.5 MiB do not even unpack; the
-    // disk fills part-way through the big entry (or the small ones after it)
-    // and nothing is installed, no empty or short file left anywhere.
-    QTest::newRow("does not fit") << 2560 * 1024 << false
-                                  << QStringLiteral("cannot be unpacked: No space left on device");
+    // On a 2 MiB file system holding 64 KiB: 2.5 MiB do not fit, and the
+    // package is refused before anything is unpacked.
+    QTest::newRow("does not fit") << 2560 * 1024 << "2m" << false
+                                  << QStringLiteral("Package refused: not enough room to unpack the package");
+    // Room enough, but too few inodes for the package's files: the disk
+    // fills part-way through the unpacking, and nothing is installed, no
+    // empty or short file left anywhere.
+    QTest::newRow("out of inodes") << 64 * 1024 << "2m,nr_inodes=16" << false
+                                   << QStringLiteral("cannot be unpacked: No space left on device");
     // 1.2 MiB fit once but not twice: unpacked files are moved into place,
     // not copied, so the package installs.
-    QTest::newRow("fits once, not twice") << 1228 * 1024 << true << QString();
+    QTest::newRow("fits once, not twice") << 1228 * 1024 << "2m" << true << QString();
 }
 
 void TestInstallationFaults::fullDisk()
 {
     QFETCH(int, bigFileSize);
+    QFETCH(QString, mountOptions);
     QFETCH(bool, installs);
     QFETCH(QString, logLine);
     const QString dir = m_root->path() + QStringLiteral("/install");
     QVERIFY(QDir().mkpath(dir));
-    SmallFilesystem filesystem(QStringLiteral("2m"), dir);
+    SmallFilesystem filesystem(mountOptions, dir);
     QVERIFY2(filesystem.isMounted(), qPrintable(filesystem.error()));
     QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "old app"));
     QVERIFY(writeFile(dir + QStringLiteral("/big.bin"), incompressibleBytes(64 * 1024, 7)));

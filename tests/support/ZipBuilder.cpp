@@ -108,3 +108,26 @@ QByteArray incompressibleBytes(int size, quint32 seed)
         bytes[i] = char(generator.generate() & 0xff);
     return bytes;
 }
+
+QByteArray withClaimedSize(QByteArray archive, const QString& name, quint32 size)
+{
+    const QByteArray encodedName = name.toUtf8();
+    auto le16 = [&archive](int at) { return quint32(uchar(archive[at])) | quint32(uchar(archive[at + 1])) << 8; };
+    auto put32 = [&archive](int at, quint32 value) {
+        for (int i = 0; i < 4; ++i)
+            archive[at + i] = char(value >> (8 * i));
+    };
+    // Local header: name length at 26, name at 30, size at 22. Central
+    // directory header: name length at 28, name at 46, size at 24.
+    const struct {
+        const char* signature;
+        int nameLength, nameAt, sizeAt;
+    } headers[] = {{"PK\x03\x04", 26, 30, 22}, {"PK\x01\x02", 28, 46, 24}};
+    for (const auto& header : headers) {
+        for (int at = archive.indexOf(header.signature); at >= 0; at = archive.indexOf(header.signature, at + 4)) {
+            if (archive.mid(at + header.nameAt, int(le16(at + header.nameLength))) == encodedName)
+                put32(at + header.sizeAt, size);
+        }
+    }
+    return archive;
+}

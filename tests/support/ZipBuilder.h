@@ -34,6 +34,10 @@ private:
     bool m_stored = false;
 };
 
+// The archive with the entry's uncompressed size, in its local header and in
+// the central directory, replaced by a claim of its own (the data stays).
+QByteArray withClaimedSize(QByteArray archive, const QString& name, quint32 size);
+
 // Bytes that do not compress.
 QByteArray incompressibleBytes(int size, quint32 seed = 1);
 

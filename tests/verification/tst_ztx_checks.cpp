@@ -264,13 +264,18 @@ void TestZtxChecks::packRefusesWhatClientsRefuse_data()
     QTest::newRow("link to a file outside") << "outside-link" << "outside" << "symbolic link that leads out";
     QTest::newRow("relative link out") << "relative-out" << "up" << "symbolic link that leads out";
     QTest::newRow("link to a folder outside") << "folder-out" << "lib" << "symbolic link that leads out";
-    QTest::newRow("link to nothing") << "dangling" << "dangling" << "symbolic link that leads out";
-    QTest::newRow("name with a .. component") << "dotdot-name" << "..\\evil.txt" << "\"..\" component";
+    QTest::newRow("link to nothing") << "dangling" << "dangling" << "symbolic link to nothing: missing.txt is not in";
+    QTest::newRow("name with a backslash and ..") << "dotdot-name" << "..\\evil.txt" << "a backslash in the name";
     QTest::newRow("name with a drive") << "drive-name" << "c:evil.txt" << "absolute path";
     QTest::newRow("FIFO") << "fifo" << "pipe" << "is a FIFO";
     QTest::newRow("empty folder") << "empty" << QString() << "holds no files";
     QTest::newRow("only folders") << "only-folders" << QString() << "holds no files";
     QTest::newRow("over the size limit") << "oversized" << "blob.bin" << "over the limit of 10485760 bytes";
+    QTest::newRow("over the size limit, the largest named") << "oversized" << QString()
+                                                            << "; the largest: blob.bin (10485760 bytes), app.txt (3 bytes)";
+    QTest::newRow("over 1 GiB unpacked") << "huge" << QString()
+                                         << "more than the 1073741824 bytes that are unpacked; the largest: huge.bin "
+                                            "(1073741825 bytes), app.txt (3 bytes) (clients answer 41|";
 }
 
 void TestZtxChecks::packRefusesWhatClientsRefuse()
@@ -302,6 +307,10 @@ void TestZtxChecks::packRefusesWhatClientsRefuse()
         QVERIFY(QDir().mkpath(source + "/a/b"));
     } else if (tree == "oversized") {
         QVERIFY(writeFile(source + "/blob.bin", incompressibleBytes(int(updater::MaxPackageSize))));
+    } else if (tree == "huge") {
+        // Sparse: it takes no room, and is refused before it is read.
+        QFile huge(source + "/huge.bin");
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(1) << 30) + 1));
     }
 
     const QString package = path("refused-" + tree + ".ztx");
@@ -355,7 +364,17 @@ void TestZtxChecks::verdictsAgreeWithTheModule_data()
     QTest::newRow("written through a link") << ZipBuilder().symlink("up", "..").file("up/evil", "evil").bytes() << 41
                                             << "up" << "symbolic link that leads out";
     QTest::newRow("link to nothing") << ZipBuilder().file("a.txt", "a").symlink("l", "missing").bytes() << 41 << "l"
-                                     << "symbolic link that leads out";
+                                     << "symbolic link to nothing: missing is not in the package";
+    QTest::newRow("backslash in a name") << ZipBuilder().file("a.txt", "a").file("dir\\b.txt", "b").bytes() << 41
+                                         << "dir\\b.txt" << "a backslash in the name";
+    QTest::newRow("claims over 1 GiB unpacked")
+        << withClaimedSize(ZipBuilder().file("a.txt", "a").file("big.bin", "b").bytes(), "big.bin", 1u << 30) << 41
+        << QString() << "the package unpacks to 1073741825 bytes, more than the 1073741824 bytes that are unpacked";
+    ZipBuilder manyEntries;
+    for (int i = 0; i <= 65536; ++i)
+        manyEntries.file(QString::number(i), QByteArray());
+    QTest::newRow("65,537 entries") << manyEntries.bytes() << 41 << QString()
+                                    << "the package holds more than 65536 entries";
     // The zip library does not even open an archive without entries.
     QTest::newRow("no entries") << ZipBuilder().bytes() << 41 << QString() << "cannot open it";
     QTest::newRow("file and folder clash") << ZipBuilder().file("a", "file").file("a/b", "below a file").bytes() << 41

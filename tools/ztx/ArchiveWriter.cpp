@@ -13,6 +13,10 @@
 #include <quazip/quazipfile.h>
 #include <quazip/quazipnewinfo.h>
 
+#include <algorithm>
+
+#include "installation/PackageRoomCheck.h"
+
 namespace {
 
 const qint64 CopyBlockSize = 64 * 1024;
@@ -40,6 +44,18 @@ QString ArchiveWriter::reason() const
 int ArchiveWriter::entryCount() const
 {
     return m_entryCount;
+}
+
+QString ArchiveWriter::largestEntries() const
+{
+    QList<QPair<qint64, QString>> sizes = m_sizes;
+    std::sort(sizes.begin(), sizes.end(), [](const QPair<qint64, QString>& a, const QPair<qint64, QString>& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    QStringList items;
+    for (int i = 0; i < sizes.size() && i < 10; ++i)
+        items << QStringLiteral("%1 (%2 bytes)").arg(sizes.at(i).second).arg(sizes.at(i).first);
+    return items.join(QStringLiteral(", "));
 }
 
 bool ArchiveWriter::leftOutOutput() const
@@ -71,6 +87,21 @@ ArchiveWriter::Outcome ArchiveWriter::write(const QString& archivePath, qint64 s
     while (walk.hasNext())
         names << rootDir.relativeFilePath(walk.next());
     names.sort();
+
+    // What clients would unpack, from the folder itself.
+    m_sizes.clear();
+    qint64 unpackedSize = 0;
+    for (const QString& name : qAsConst(names)) {
+        const QFileInfo info(rootDir.filePath(name));
+        if (info.isFile() && !info.isSymLink() && !m_output.isAt(info.filePath())) {
+            m_sizes.append({info.size(), name});
+            unpackedSize += info.size();
+        }
+    }
+    const QString limits = PackageRoomCheck::limitsProblem(names.size(), unpackedSize);
+    if (!limits.isEmpty())
+        return stop(Refused, QString(),
+                    QStringLiteral("%1: %2; the largest: %3").arg(m_folder, limits, largestEntries()));
 
     QuaZip zip(archivePath);
     if (!zip.open(QuaZip::mdCreate))

@@ -1,6 +1,8 @@
 #ifndef ARCHIVEWRITER_H
 #define ARCHIVEWRITER_H
 
+#include <QList>
+#include <QPair>
 #include <QString>
 
 class OutputTarget;
@@ -10,7 +12,9 @@ class OutputTarget;
 // Symbolic links are stored as links (their target relative to the link's
 // folder), never followed: a link that leads out of the folder is then
 // refused by the module's entry check instead of pulling in what it points
-// to. Anything else (FIFO, socket, device) is refused.
+// to. Anything else (FIFO, socket, device) is refused. A folder of more
+// entries or bytes than clients unpack is refused before anything is
+// compressed.
 class ArchiveWriter
 {
 public:
@@ -26,6 +30,9 @@ public:
     QString entry() const;
     QString reason() const;
     int entryCount() const;
+    // The largest files of the folder (up to ten) with their sizes, largest
+    // first: "a.bin (5000 bytes), b.bin (300 bytes)".
+    QString largestEntries() const;
     // Whether the output was found in the folder and left out.
     bool leftOutOutput() const;
 
@@ -37,6 +44,7 @@ private:
     QString m_entry;
     QString m_reason;
     int m_entryCount = 0;
+    QList<QPair<qint64, QString>> m_sizes; // each file's size and name
     bool m_leftOutOutput = false;
 };
 

@@ -9,6 +9,7 @@
 #include <updater/updater.h>
 
 #include "installation/PackageEntryCheck.h"
+#include "installation/PackageRoomCheck.h"
 #include "installation/PackageUnpacker.h"
 
 PackageCheck::PackageCheck(const QString& packagePath, const PackageContents& contents)
@@ -39,6 +40,13 @@ bool PackageCheck::contentsAccepted(QList<Problem>* problems)
     const int fileSystemError = updater::FileSystemError;
     if (m_contents.entries().isEmpty()) {
         problems->append({QString(), QStringLiteral("the archive holds no entries"), fileSystemError});
+        return false;
+    }
+
+    // Refused by every client before it looks at a name, whatever room it has.
+    const QString limits = PackageRoomCheck::limitsProblem(m_contents.entries().size(), m_contents.unpackedSize());
+    if (!limits.isEmpty()) {
+        problems->append({QString(), limits, fileSystemError});
         return false;
     }
 

@@ -488,12 +488,16 @@ int ZtxCommands::pack(const Options& options)
         break;
     case ArchiveWriter::TooLarge:
         return refuse(QStringLiteral("%1: %2; with its signature trailer the package would be over the limit of %3 "
-                                     "bytes that clients accept (clients answer %4)")
+                                     "bytes that clients accept (clients answer %4); the largest: %5")
                           .arg(writer.entry(), writer.reason())
                           .arg(updater::MaxPackageSize)
-                          .arg(clientAnswer(updater::FileOversized)));
+                          .arg(clientAnswer(updater::FileOversized), writer.largestEntries()));
     case ArchiveWriter::Refused:
-        return refuse(writer.entry().isEmpty() ? writer.reason() : writer.entry() + QStringLiteral(": ") + writer.reason());
+        // Without an entry: the folder as a whole is over what clients unpack.
+        if (writer.entry().isEmpty())
+            return refuse(QStringLiteral("%1 (clients answer %2)")
+                              .arg(writer.reason(), clientAnswer(updater::FileSystemError)));
+        return refuse(writer.entry() + QStringLiteral(": ") + writer.reason());
     case ArchiveWriter::Failed:
         return fail(Failure, writer.entry().isEmpty() ? writer.reason()
                                                       : writer.entry() + QStringLiteral(": ") + writer.reason());

@@ -4,6 +4,7 @@
 #include "controller/CDefaultLibrary.h"
 
 #include "PackageEntryCheck.h"
+#include "PackageIndex.h"
 #include "PackageRoomCheck.h"
 #include "PackageUnpacker.h"
 #include "InstallationTransaction.h"
@@ -29,10 +30,10 @@ void logNoPermissionsToUnzip(const QString& path)
 // Before anything is written: a package of too many entries or too many
 // bytes is refused, and so is one that would fill the disk. An archive that
 // cannot be read is left to the entry check to report.
-bool packageFits(const QString& packagePath, const QDir& installDir)
+bool packageFits(const PackageIndex& index, const QDir& installDir)
 {
-    PackageRoomCheck room(packagePath);
-    if (!room.read() || room.fits(installDir))
+    PackageRoomCheck room(index);
+    if (room.fits(installDir))
         return true;
     LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package refused: " << room.reason() << ".";
     // Nothing was made: the folder it would have been unpacked into.
@@ -50,7 +51,10 @@ bool CDefaultLibrary::replaceFileByUpdateType()
     LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: tmpPackageFilePath=" << tmpPackageFilePath;
 
     const QDir installDir = QDir::current();
-    if (!packageFits(tmpPackageFilePath, installDir))
+    // The entry list, read once for every check and for the unpacking.
+    PackageIndex index(tmpPackageFilePath);
+    const bool indexRead = index.read(PackageRoomCheck::MaxEntries);
+    if (indexRead && !packageFits(index, installDir))
         return false;
     m_transaction.reset(new InstallationTransaction(installDir));
     InstallationTransaction& transaction = *m_transaction;
@@ -87,15 +91,16 @@ bool CDefaultLibrary::replaceFileByUpdateType()
     }
 
     bool result = false;
-    PackageEntryCheck entryCheck(tmpPackageFilePath);
-    const PackageEntryCheck::Outcome entries = entryCheck.check(installDir);
+    PackageEntryCheck entryCheck;
+    const PackageEntryCheck::Outcome entries =
+        indexRead ? entryCheck.check(index, installDir) : PackageEntryCheck::Unreadable;
     if (entries == PackageEntryCheck::Refused) {
         logRefusedEntry(entryCheck);
     } else if (entries == PackageEntryCheck::Unreadable) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The package is not a readable zip archive.";
         logNoPermissionsToUnzip(oTimestampPath);
     } else {
-        PackageUnpacker unpacker(tmpPackageFilePath);
+        PackageUnpacker unpacker(index);
         QStringList oFilePathsList;
         if (!unpacker.unpack(oTimestampPath, &oFilePathsList)) {
             if (unpacker.failedEntry().isEmpty())
@@ -105,7 +110,7 @@ bool CDefaultLibrary::replaceFileByUpdateType()
                 LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry "
                                   << unpacker.failedEntry() << " cannot be unpacked: " << unpacker.reason() << ".";
             logNoPermissionsToUnzip(oTimestampPath);
-        } else if (entryCheck.checkUnpackedLinks(unpackDir) != PackageEntryCheck::Accepted) {
+        } else if (index.hasLinks() && entryCheck.checkUnpackedLinks(unpackDir) != PackageEntryCheck::Accepted) {
             logRefusedEntry(entryCheck);
         } else if (!unpacker.replaceLinksByCopies(oFilePathsList)) {
             LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry " << unpacker.failedEntry()

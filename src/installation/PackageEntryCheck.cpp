@@ -1,9 +1,5 @@
 #include "PackageEntryCheck.h"
 
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-#include <quazip/quazipfileinfo.h>
-
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +8,7 @@
 
 #include "FilePlatform.h"
 #include "InstallationTransaction.h"
+#include "PackageIndex.h"
 
 namespace {
 
@@ -31,10 +28,7 @@ bool isInside(const QString& canonicalPath, const QString& canonicalFolder)
 
 } // namespace
 
-PackageEntryCheck::PackageEntryCheck(const QString& packagePath)
-    : m_packagePath(packagePath)
-{
-}
+PackageEntryCheck::PackageEntryCheck() = default;
 
 QString PackageEntryCheck::refusedEntry() const
 {
@@ -88,7 +82,7 @@ bool PackageEntryCheck::checkNameLengths(const QString& name, const QStringList&
         if (FilePlatform::nameLength(component) > maxNameLength)
             return refuse(name, QStringLiteral("a name longer than the file system's limit of %1").arg(maxNameLength));
     }
-    const int oldNameReserve = InstallationTransaction::oldNameReserve();
+    const int oldNameReserve = m_oldNameReserve;
     if (!isDirectory && FilePlatform::nameLength(components.last()) + oldNameReserve > maxNameLength)
         return refuse(name, QStringLiteral("a file name too long to be moved aside as <name>.<run stamp>.old "
                                            "(at most %1 characters)")
@@ -130,19 +124,30 @@ bool PackageEntryCheck::resolve(QStringList path, const QStringList& components,
 // Whether installing a file under these components would pass through a
 // symbolic link of the installation folder that leads out of it (or nowhere).
 bool PackageEntryCheck::leadsOutsideInstallDir(const QDir& installDir, const QString& canonicalInstallDir,
-                                               const QStringList& components) const
+                                               const QStringList& components)
 {
+    // Most entries share their folders: each folder is looked at once.
     QString prefix;
     for (int i = 0; i + 1 < components.size(); ++i) {
         prefix = prefix.isEmpty() ? components.at(i) : prefix + QLatin1Char('/') + components.at(i);
-        const QFileInfo info(installDir.absoluteFilePath(prefix));
-        if (info.isSymLink()) {
-            const QString target = info.canonicalFilePath();
-            if (target.isEmpty() || !isInside(target, canonicalInstallDir))
-                return true;
-        } else if (!info.exists()) {
-            return false;
+        const auto known = m_outsideChecked.constFind(prefix);
+        PrefixState state;
+        if (known != m_outsideChecked.constEnd()) {
+            state = *known;
+        } else {
+            const QFileInfo info(installDir.absoluteFilePath(prefix));
+            if (info.isSymLink()) {
+                const QString target = info.canonicalFilePath();
+                state = target.isEmpty() || !isInside(target, canonicalInstallDir) ? LeadsOut : Inside;
+            } else {
+                state = info.exists() ? Inside : Missing;
+            }
+            m_outsideChecked.insert(prefix, state);
         }
+        if (state == LeadsOut)
+            return true;
+        if (state == Missing)
+            return false;
     }
     return false;
 }
@@ -150,7 +155,7 @@ bool PackageEntryCheck::leadsOutsideInstallDir(const QDir& installDir, const QSt
 bool PackageEntryCheck::isSafeInstallPath(const QDir& installDir, const QString& path, bool followLast,
                                           QString* reason)
 {
-    PackageEntryCheck check((QString()));
+    PackageEntryCheck check;
     QStringList components;
     if (!check.checkName(path, &components)) {
         *reason = check.reason();
@@ -165,45 +170,32 @@ bool PackageEntryCheck::isSafeInstallPath(const QDir& installDir, const QString&
     return true;
 }
 
-PackageEntryCheck::Outcome PackageEntryCheck::check(const QDir& installDir)
+PackageEntryCheck::Outcome PackageEntryCheck::check(const PackageIndex& index, const QDir& installDir)
 {
     m_links.clear();
+    m_outsideChecked.clear();
     const QString canonicalInstallDir = installDir.canonicalPath();
-    QuaZip zip(m_packagePath);
-    if (!zip.open(QuaZip::mdUnzip))
-        return Unreadable;
-
-    Outcome outcome = Accepted;
     const int maxNameLength = FilePlatform::maxNameLength(installDir.absolutePath());
+    m_oldNameReserve = InstallationTransaction::oldNameReserve();
     QSet<QString> files;
-    for (bool more = zip.goToFirstFile(); more && outcome == Accepted; more = zip.goToNextFile()) {
-        // The entry's whole name: QuaZip's getCurrentFileName() cuts names
-        // at 256 bytes.
-        QuaZipFileInfo64 info;
-        if (!zip.getCurrentFileInfo(&info)) {
-            outcome = Unreadable;
-            break;
-        }
-        const QString name = info.name;
+    const QVector<PackageIndex::Entry>& entries = index.entries();
+    for (int i = 0; i < entries.size(); ++i) {
+        const PackageIndex::Entry& entry = entries.at(i);
+        const QString& name = entry.name;
         QStringList components;
-        if (!checkName(name, &components)) {
-            outcome = Refused;
-            break;
-        }
+        if (!checkName(name, &components))
+            return Refused;
         // A folder is made of a name ending in "/" whatever the entry's
         // attributes say.
-        const bool isDirectory = name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\'));
-        const bool isLink = !isDirectory && info.isSymbolicLink();
-        if (!checkNameLengths(name, components, isDirectory, maxNameLength)) {
-            outcome = Refused;
-            break;
-        }
+        const bool isDirectory = entry.isDirectory;
+        const bool isLink = entry.isLink;
+        if (!checkNameLengths(name, components, isDirectory, maxNameLength))
+            return Refused;
         if (!isDirectory) {
             const QString path = joined(components);
             if (files.contains(path)) {
                 refuse(name, QStringLiteral("the archive holds this entry twice"));
-                outcome = Refused;
-                break;
+                return Refused;
             }
             files.insert(path);
         }
@@ -211,17 +203,12 @@ PackageEntryCheck::Outcome PackageEntryCheck::check(const QDir& installDir)
         QStringList where;
         if (!resolve(QStringList(), components, !isLink, 0, &where)) {
             refuse(name, QStringLiteral("written through a symbolic link that leads out of the unpack folder"));
-            outcome = Refused;
-            break;
+            return Refused;
         }
         if (isLink) {
-            QuaZipFile entry(&zip);
-            if (!entry.open(QIODevice::ReadOnly)) {
-                outcome = Unreadable;
-                break;
-            }
-            const QByteArray targetBytes = entry.read(MaxLinkTargetSize + 1);
-            entry.close();
+            QByteArray targetBytes;
+            if (!index.readLinkTarget(i, int(MaxLinkTargetSize), &targetBytes))
+                return Unreadable;
             QString target = QFile::decodeName(targetBytes);
             target.replace(QLatin1Char('\\'), QLatin1Char('/'));
             static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
@@ -233,21 +220,16 @@ PackageEntryCheck::Outcome PackageEntryCheck::check(const QDir& installDir)
                 || drive.match(target).hasMatch()
                 || !resolve(link.parent, link.target, true, 0, &resolvedTarget)) {
                 refuse(name, QStringLiteral("symbolic link that leads out of the unpack folder"));
-                outcome = Refused;
-                break;
+                return Refused;
             }
             m_links.insert(joined(where), link);
         }
         if (!isDirectory && leadsOutsideInstallDir(installDir, canonicalInstallDir, components)) {
             refuse(name, QStringLiteral("installed through a symbolic link that leads out of the installation folder"));
-            outcome = Refused;
-            break;
+            return Refused;
         }
     }
-    if (outcome == Accepted && zip.getZipError() != UNZ_OK)
-        outcome = Unreadable;
-    zip.close();
-    return outcome;
+    return Accepted;
 }
 
 PackageEntryCheck::Outcome PackageEntryCheck::checkUnpackedLinks(const QDir& unpackDir)

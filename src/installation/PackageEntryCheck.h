@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class PackageIndex;
+
 // Decides whether a package may be unpacked and installed: no entry may be
 // written outside the unpack folder or the installation folder.
 //
@@ -27,10 +29,10 @@ class PackageEntryCheck
 public:
     enum Outcome { Accepted, Unreadable, Refused };
 
-    explicit PackageEntryCheck(const QString& packagePath);
+    PackageEntryCheck();
 
     // installDir: the folder the files will be installed into.
-    Outcome check(const QDir& installDir);
+    Outcome check(const PackageIndex& index, const QDir& installDir);
     Outcome checkUnpackedLinks(const QDir& unpackDir);
 
     // The entry that was refused and why, for the log.
@@ -56,9 +58,11 @@ private:
     bool resolve(QStringList path, const QStringList& components, bool followLast, int depth,
                  QStringList* resolved) const;
     bool leadsOutsideInstallDir(const QDir& installDir, const QString& canonicalInstallDir,
-                                const QStringList& components) const;
+                                const QStringList& components);
 
-    QString m_packagePath;
+    enum PrefixState { Inside, LeadsOut, Missing };
+    QHash<QString, PrefixState> m_outsideChecked; // folders of the installation looked at
+    int m_oldNameReserve = 0;
     QHash<QString, Link> m_links; // by the link's own resolved path
     QString m_refusedEntry;
     QString m_reason;

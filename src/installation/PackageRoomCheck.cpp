@@ -1,40 +1,22 @@
 #include "PackageRoomCheck.h"
 
-#include <quazip/quazip.h>
-#include <quazip/quazipfileinfo.h>
-
 #include <QFileInfo>
 #include <QStorageInfo>
 
+#include "PackageIndex.h"
 #include "UpdatesFolder.h"
 
-PackageRoomCheck::PackageRoomCheck(const QString& packagePath)
-    : m_packagePath(packagePath)
+PackageRoomCheck::PackageRoomCheck(const PackageIndex& index)
 {
-}
-
-bool PackageRoomCheck::read()
-{
-    m_entries = 0;
-    m_folders = 0;
-    m_unpackedSize = 0;
-    m_fileSizes.clear();
-    QuaZip zip(m_packagePath);
-    if (!zip.open(QuaZip::mdUnzip))
-        return false;
-    for (bool more = zip.goToFirstFile(); more && m_entries <= MaxEntries; more = zip.goToNextFile()) {
-        QuaZipFileInfo64 info;
-        if (!zip.getCurrentFileInfo(&info))
-            return false;
+    for (const PackageIndex::Entry& entry : index.entries()) {
         ++m_entries;
-        const qint64 size = qint64(qMin<quint64>(info.uncompressedSize, quint64(MaxUnpackedSize) * 2));
+        const qint64 size = qint64(qMin<quint64>(entry.uncompressedSize, quint64(MaxUnpackedSize) * 2));
         m_unpackedSize += size;
-        if (info.name.endsWith(QLatin1Char('/')) || info.isSymbolicLink())
+        if (entry.isDirectory || entry.isLink)
             ++m_folders;
         else
             m_fileSizes.append(size);
     }
-    return true;
 }
 
 QString PackageRoomCheck::limitsProblem(qint64 entries, qint64 unpackedSize)

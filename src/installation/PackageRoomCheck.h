@@ -2,7 +2,10 @@
 #define PACKAGEROOMCHECK_H
 
 #include <QDir>
+#include <QList>
 #include <QString>
+
+class PackageIndex;
 
 // Whether a package may be unpacked at all, decided from its entry list
 // before anything is written: at most MaxEntries entries and MaxUnpackedSize
@@ -22,11 +25,8 @@ public:
     static constexpr int MarginPercent = 10;
     static constexpr qint64 MinMarginBytes = qint64(256) << 10; // 256 KiB
 
-    explicit PackageRoomCheck(const QString& packagePath);
-
-    // Reads the entry list (it stops counting past MaxEntries). False when
-    // the archive cannot be read; the entry check reports that.
-    bool read();
+    // The entry list, read with at most MaxEntries + 1 entries.
+    explicit PackageRoomCheck(const PackageIndex& index);
 
     int entryCount() const { return m_entries; }
     qint64 unpackedSize() const { return m_unpackedSize; }
@@ -44,7 +44,6 @@ public:
 private:
     bool fitsOn(const QString& path);
 
-    QString m_packagePath;
     int m_entries = 0;
     int m_folders = 0; // folders and links: a block each
     qint64 m_unpackedSize = 0;

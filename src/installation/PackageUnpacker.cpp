@@ -3,11 +3,10 @@
 #include "FilePlatform.h"
 #include "module/FaultInjection.h"
 
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
-#include <quazip/quazipfileinfo.h>
+#include "PackageFileDevice.h"
 
-#include <QBuffer>
+#include <quazip/quazip.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,8 +36,8 @@ QString zipErrorText(int error)
 
 } // namespace
 
-PackageUnpacker::PackageUnpacker(const QString& packagePath)
-    : m_packagePath(packagePath)
+PackageUnpacker::PackageUnpacker(const PackageIndex& index)
+    : m_index(index)
 {
 }
 
@@ -65,58 +64,31 @@ bool PackageUnpacker::fail(const QString& entry, const QString& reason)
 // links is unpacked in archive order by one worker, since an entry may be
 // written through a link that an earlier entry makes.
 //
-// The archive is read from memory (the package file mapped, or read whole):
-// the zip reader seeks for every entry, which on a file would cost system
-// calls for each entry in each worker.
+// Each worker goes straight to its entries by their places in the archive,
+// known from the entry list, and reads the archive through a window of its
+// own: the archive is never held in memory whole.
 bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
 {
     paths->clear();
-    QFile package(m_packagePath);
-    if (!package.open(QIODevice::ReadOnly))
-        return fail(QString(), QStringLiteral("the archive cannot be opened (%1)").arg(package.errorString()));
-    if (package.size() > std::numeric_limits<int>::max())
-        return fail(QString(), QStringLiteral("the archive is too large to be read"));
-    QByteArray archive;
-    if (const uchar* mapped = package.size() > 0 ? package.map(0, package.size()) : nullptr)
-        archive = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), int(package.size()));
-    else
-        archive = package.readAll();
-
-    QVector<QString> names;
-    bool hasLinks = false;
-    {
-        QBuffer device(&archive);
-        QuaZip zip(&device);
-        if (!zip.open(QuaZip::mdUnzip))
-            return fail(QString(), QStringLiteral("the archive cannot be opened (error %1)").arg(zip.getZipError()));
-        for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
-            QuaZipFileInfo64 info;
-            if (!zip.getCurrentFileInfo(&info))
-                break;
-            names.append(info.name);
-            hasLinks = hasLinks || info.isSymbolicLink();
-        }
-        if (zip.getZipError() != UNZ_OK)
-            return fail(QString(), QStringLiteral("the entry list cannot be read (error %1)").arg(zip.getZipError()));
-    }
-    if (names.isEmpty())
+    const QVector<PackageIndex::Entry>& entries = m_index.entries();
+    if (entries.isEmpty())
         return fail(QString(), QStringLiteral("the archive holds no entries"));
 
-    const int workers = hasLinks || names.size() < MinEntriesPerWorker * 2
+    const int workers = m_index.hasLinks() || entries.size() < MinEntriesPerWorker * 2
                             ? 1
                             : qBound(1, QThread::idealThreadCount(), MaxWorkers);
     QVector<Worker> results(workers);
     std::atomic<bool> stop(false);
     if (workers == 1) {
-        results[0] = unpackEntries(archive, destination, 0, 1, &stop);
+        results[0] = unpackEntries(destination, 0, 1, &stop);
     } else {
         std::vector<std::thread> threads;
         for (int k = 0; k < workers; ++k) {
             try {
-                threads.emplace_back([&, k] { results[k] = unpackEntries(archive, destination, k, workers, &stop); });
+                threads.emplace_back([&, k] { results[k] = unpackEntries(destination, k, workers, &stop); });
             } catch (const std::system_error&) {
                 // No thread to be had: this share is unpacked here.
-                results[k] = unpackEntries(archive, destination, k, workers, &stop);
+                results[k] = unpackEntries(destination, k, workers, &stop);
             }
         }
         for (std::thread& thread : threads)
@@ -132,14 +104,15 @@ bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
     if (failed)
         return fail(failed->failedEntry, failed->reason);
     const QDir root(destination);
-    for (const QString& name : qAsConst(names))
-        paths->append(root.absoluteFilePath(name));
+    paths->reserve(entries.size());
+    for (const PackageIndex::Entry& entry : entries)
+        paths->append(root.absoluteFilePath(entry.name));
     return true;
 }
 
 // Unpacks the entries whose index is `first` plus a multiple of `step`.
-PackageUnpacker::Worker PackageUnpacker::unpackEntries(QByteArray archive, const QString& destination, int first,
-                                                       int step, std::atomic<bool>* stop) const
+PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destination, int first, int step,
+                                                       std::atomic<bool>* stop) const
 {
     Worker result;
     auto failed = [&result, stop](int index, const QString& entry, const QString& reason) {
@@ -150,26 +123,22 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(QByteArray archive, const
         return result;
     };
 
-    QBuffer device(&archive);
+    PackageFileDevice device(m_index.packagePath());
     QuaZip zip(&device);
     if (!zip.open(QuaZip::mdUnzip))
         return failed(-1, QString(), QStringLiteral("the archive cannot be opened (error %1)").arg(zip.getZipError()));
+    unzFile archive = zip.getUnzFile();
     const QDir root(destination);
     QByteArray buffer(int(ChunkSize), Qt::Uninitialized);
     QSet<QString> folders; // made or found already
     folders.insert(root.absolutePath());
-    int index = 0;
-    for (bool more = zip.goToFirstFile(); more && !stop->load(); more = zip.goToNextFile(), ++index) {
-        if (index % step != first)
-            continue;
-        QuaZipFileInfo64 info;
-        if (!zip.getCurrentFileInfo(&info))
-            return failed(index, QString(),
-                          QStringLiteral("the entry list cannot be read (error %1)").arg(zip.getZipError()));
-        const QString& name = info.name;
+    const QVector<PackageIndex::Entry>& entries = m_index.entries();
+    for (int index = first; index < entries.size() && !stop->load(); index += step) {
+        const PackageIndex::Entry& entry = entries.at(index);
+        const QString& name = entry.name;
         const QString path = root.absoluteFilePath(name);
 
-        if (name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\'))) {
+        if (entry.isDirectory) {
             if (!QDir().mkpath(path))
                 return failed(index, name, QStringLiteral("the folder cannot be created"));
             continue;
@@ -182,16 +151,20 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(QByteArray archive, const
             folders.insert(parent);
         }
 
-        QuaZipFile entry(&zip);
-        if (!entry.open(QIODevice::ReadOnly))
-            return failed(index, name,
-                          QStringLiteral("the entry cannot be read (%1)").arg(zipErrorText(entry.getZipError())));
+        int error = unzGoToFilePos64(archive, &entry.position);
+        if (error == UNZ_OK)
+            error = unzOpenCurrentFile(archive);
+        if (error != UNZ_OK)
+            return failed(index, name, QStringLiteral("the entry cannot be read (%1)").arg(zipErrorText(error)));
 
-        if (info.isSymbolicLink()) {
-            const QByteArray target = entry.readAll();
-            entry.close();
-            if (entry.getZipError() != UNZ_OK)
-                return failed(index, name, zipErrorText(entry.getZipError()));
+        if (entry.isLink) {
+            QByteArray target;
+            int got = 0;
+            while ((got = unzReadCurrentFile(archive, buffer.data(), unsigned(buffer.size()))) > 0)
+                target.append(buffer.constData(), got);
+            error = unzCloseCurrentFile(archive);
+            if (got < 0 || error != UNZ_OK)
+                return failed(index, name, zipErrorText(got < 0 ? got : error));
             if (!QFile::link(QFile::decodeName(target), path))
                 return failed(index, name, QStringLiteral("the symbolic link cannot be created"));
             UPDATER_FAULT_POINT("install.unpack");
@@ -199,46 +172,53 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(QByteArray archive, const
         }
 
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+            unzCloseCurrentFile(archive);
             return failed(index, name, file.errorString());
+        }
+        // The zip reader stops at the size the entry claims: an entry that
+        // holds more is cut there, and its checksum then fails.
         qint64 written = 0;
         for (;;) {
-            const qint64 got = entry.read(buffer.data(), ChunkSize);
-            if (got < 0)
-                return failed(index, name,
-                              QStringLiteral("the entry cannot be read (%1)").arg(zipErrorText(entry.getZipError())));
+            const int got = unzReadCurrentFile(archive, buffer.data(), unsigned(buffer.size()));
+            if (got < 0) {
+                unzCloseCurrentFile(archive);
+                return failed(index, name, QStringLiteral("the entry cannot be read (%1)").arg(zipErrorText(got)));
+            }
             if (got == 0)
                 break;
             // A write that stops short is repeated for the rest, so that the
             // system's reason (a full disk, say) gets reported.
             for (qint64 done = 0; done < got;) {
                 const qint64 put = file.write(buffer.constData() + done, got - done);
-                if (put <= 0)
+                if (put <= 0) {
+                    unzCloseCurrentFile(archive);
                     return failed(index, name, file.errorString());
+                }
                 done += put;
             }
             written += got;
         }
-        entry.close();
-        if (entry.getZipError() != UNZ_OK)
-            return failed(index, name, zipErrorText(entry.getZipError()));
-        if (!file.flush())
-            return failed(index, name, file.errorString());
+        error = unzCloseCurrentFile(archive);
+        if (error != UNZ_OK)
+            return failed(index, name, zipErrorText(error));
+        // Every write went to the file as it was made (unbuffered, checked):
+        // what remains is the close.
         file.close();
         if (file.error() != QFileDevice::NoError)
             return failed(index, name, file.errorString());
-        if (written != qint64(info.uncompressedSize) || QFileInfo(path).size() != written)
+        if (written != qint64(entry.uncompressedSize))
             return failed(index, name,
-                          QStringLiteral("unpacked %1 of %2 bytes").arg(written).arg(info.uncompressedSize));
+                          QStringLiteral("unpacked %1 of %2 bytes").arg(written).arg(entry.uncompressedSize));
         UPDATER_FAULT_POINT("install.unpack");
     }
-    if (!stop->load() && zip.getZipError() != UNZ_OK)
-        return failed(index, QString(), QStringLiteral("the entry list cannot be read (error %1)").arg(zip.getZipError()));
     return result;
 }
 
 bool PackageUnpacker::replaceLinksByCopies(const QStringList& paths)
 {
+    if (!m_index.hasLinks())
+        return true;
     int copies = 0;
     for (const QString& path : paths) {
         const QFileInfo info(path);

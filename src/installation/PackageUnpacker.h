@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "PackageIndex.h"
+
 // Unpacks a package's zip archive into a folder, entry by entry (several
 // entries side by side on several cores), and checks
 // every step: each write, flush and close, the entry's checksum, and that
@@ -21,7 +23,7 @@
 class PackageUnpacker
 {
 public:
-    explicit PackageUnpacker(const QString& packagePath);
+    explicit PackageUnpacker(const PackageIndex& index);
 
     // The absolute paths of the unpacked entries in archive order (folders
     // with a trailing "/"), or false with failedEntry() and reason() set.
@@ -44,10 +46,9 @@ private:
     };
 
     bool fail(const QString& entry, const QString& reason);
-    Worker unpackEntries(QByteArray archive, const QString& destination, int first, int step,
-                         std::atomic<bool>* stop) const;
+    Worker unpackEntries(const QString& destination, int first, int step, std::atomic<bool>* stop) const;
 
-    QString m_packagePath;
+    const PackageIndex& m_index;
     QString m_failedEntry;
     QString m_reason;
 };

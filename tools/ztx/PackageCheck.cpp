@@ -9,6 +9,7 @@
 #include <updater/updater.h>
 
 #include "installation/PackageEntryCheck.h"
+#include "installation/PackageIndex.h"
 #include "installation/PackageRoomCheck.h"
 #include "installation/PackageUnpacker.h"
 
@@ -59,8 +60,11 @@ bool PackageCheck::contentsAccepted(QList<Problem>* problems)
                           fileSystemError});
         return false;
     }
-    PackageEntryCheck entryCheck(m_packagePath);
-    const PackageEntryCheck::Outcome outcome = entryCheck.check(QDir(installDir.path()));
+    PackageIndex index(m_packagePath);
+    PackageEntryCheck entryCheck;
+    const PackageEntryCheck::Outcome outcome = index.read(PackageRoomCheck::MaxEntries)
+                                                   ? entryCheck.check(index, QDir(installDir.path()))
+                                                   : PackageEntryCheck::Unreadable;
     if (outcome == PackageEntryCheck::Refused) {
         problems->append({entryCheck.refusedEntry(), entryCheck.reason(), fileSystemError});
         return false;
@@ -82,7 +86,7 @@ bool PackageCheck::contentsAccepted(QList<Problem>* problems)
                        .arg(available);
         return true;
     }
-    PackageUnpacker unpacker(m_packagePath);
+    PackageUnpacker unpacker(index);
     QStringList unpacked;
     if (!unpacker.unpack(unpackDir.path(), &unpacked)) {
         problems->append({unpacker.failedEntry(),

@@ -93,7 +93,7 @@ bool CDefaultLibrary::addOldSuffixToFilesName(QStringList relativePaths, QString
         LOG_UPDATER(INFO) << "CDefaultLibrary::addOldSuffixToFilesName :: oFilePath=" << oFilePath;
         // Only files (or links to files) are moved aside; a folder in the
         // way makes the installation fail and roll back.
-        if (!QFileInfo(oFilePath).isFile())
+        if (!m_transaction->holdsFile(oFilePath))
             continue;
         LOG_UPDATER(NOTICE) << "CDefaultLibrary::addOldSuffixToFilesName :: Destination file already exist.";
         const QString oOldFileName = m_transaction->oldName(oFilePath);

@@ -74,6 +74,10 @@ bool lastErrorWasExisting();
 // link whose target is missing (lstat(2); GetFileAttributes on Windows).
 bool entryExists(const QString& path);
 
+// What stands at `path`, links not followed.
+enum class EntryKind { Missing, File, Link, Folder, Other };
+EntryKind entryKind(const QString& path);
+
 // Replaces `to` by `from` in one step: afterwards `to` names what `from`
 // named, whether or not `to` existed (rename(2); MoveFileEx with
 // MOVEFILE_REPLACE_EXISTING on Windows).

@@ -167,6 +167,18 @@ bool FilePlatform::lastErrorWasExisting()
     return lastError == EEXIST;
 }
 
+FilePlatform::EntryKind FilePlatform::entryKind(const QString& path)
+{
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return EntryKind::Missing;
+    if (S_ISREG(info.st_mode))
+        return EntryKind::File;
+    if (S_ISLNK(info.st_mode))
+        return EntryKind::Link;
+    return S_ISDIR(info.st_mode) ? EntryKind::Folder : EntryKind::Other;
+}
+
 bool FilePlatform::entryExists(const QString& path)
 {
     struct stat info;

@@ -131,6 +131,16 @@ bool FilePlatform::lastErrorWasExisting()
     return lastError == ERROR_ALREADY_EXISTS || lastError == ERROR_FILE_EXISTS;
 }
 
+FilePlatform::EntryKind FilePlatform::entryKind(const QString& path)
+{
+    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return EntryKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return EntryKind::Link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
+}
+
 bool FilePlatform::entryExists(const QString& path)
 {
     return GetFileAttributesW(nativePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -246,8 +246,13 @@ bool InstallationTransaction::begin(const QStringList& relativePaths)
 {
     QVector<InstallationJournal::Entry> entries;
     entries.reserve(relativePaths.size());
-    for (const QString& path : relativePaths)
-        entries.append({path, FilePlatform::entryExists(absolute(path))});
+    m_foundKinds.clear();
+    m_foundKinds.reserve(relativePaths.size());
+    for (const QString& path : relativePaths) {
+        const FilePlatform::EntryKind kind = FilePlatform::entryKind(absolute(path));
+        entries.append({path, kind != FilePlatform::EntryKind::Missing});
+        m_foundKinds.insert(path, kind);
+    }
     // Folders that the new files need and that are not there yet; a roll-back
     // takes them away again.
     m_journal = InstallationJournal(m_runStamp, entries, missingParentDirectories(relativePaths));
@@ -257,6 +262,18 @@ bool InstallationTransaction::begin(const QStringList& relativePaths)
         return false;
     m_begun = true;
     return true;
+}
+
+bool InstallationTransaction::holdsFile(const QString& path) const
+{
+    switch (m_foundKinds.value(path, FilePlatform::EntryKind::Missing)) {
+    case FilePlatform::EntryKind::File:
+        return true;
+    case FilePlatform::EntryKind::Link:
+        return QFileInfo(absolute(path)).isFile();
+    default:
+        return false;
+    }
 }
 
 bool InstallationTransaction::moveAside(const QString& path)

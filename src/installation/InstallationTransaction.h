@@ -2,12 +2,14 @@
 #define INSTALLATIONTRANSACTION_H
 
 #include <QDir>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
 
+#include "FilePlatform.h"
 #include "InstallationJournal.h"
 #include "UpdatesFolder.h"
 
@@ -101,6 +103,9 @@ public:
     // Writes the journal for installing these files (and the folders they
     // need that are missing). Nothing may be changed before it succeeded.
     bool begin(const QStringList& relativePaths);
+    // Whether a file (or a link to one) stood at the path when the
+    // transaction began: what moveAside() moves.
+    bool holdsFile(const QString& path) const;
     // Renames the file at the path to its old name; never over anything.
     bool moveAside(const QString& path);
     // Moves the new file into place at the path; never over anything.
@@ -145,6 +150,7 @@ private:
     InstallationJournal m_journal;
     QStringList m_installedPaths;
     QStringList m_movedAsidePaths;
+    QHash<QString, FilePlatform::EntryKind> m_foundKinds; // what begin() found at each path
     bool m_begun = false;
     bool m_committed = false;
     bool m_rolledBack = false;

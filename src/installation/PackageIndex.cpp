@@ -25,7 +25,8 @@ bool PackageIndex::read(int maxEntries)
     }
     unzFile file = zip.getUnzFile();
     QTextCodec* codec = zip.getFileNameCodec();
-    QByteArray name;
+    // Names fit this in all but odd packages, which take a second call.
+    QByteArray name(1024, Qt::Uninitialized);
     int error = unzGoToFirstFile(file);
     while (error == UNZ_OK) {
         if (m_entries.size() > maxEntries) {
@@ -33,13 +34,15 @@ bool PackageIndex::read(int maxEntries)
             break;
         }
         unz_file_info64 info;
-        error = unzGetCurrentFileInfo64(file, &info, nullptr, 0, nullptr, 0, nullptr, 0);
+        name.resize(name.capacity());
+        error = unzGetCurrentFileInfo64(file, &info, name.data(), uLong(name.size()), nullptr, 0, nullptr, 0);
+        if (error == UNZ_OK && info.size_filename > uLong(name.size())) {
+            name.resize(int(info.size_filename));
+            error = unzGetCurrentFileInfo64(file, nullptr, name.data(), uLong(name.size()), nullptr, 0, nullptr, 0);
+        }
         if (error != UNZ_OK)
             break;
         name.resize(int(info.size_filename));
-        error = unzGetCurrentFileInfo64(file, nullptr, name.data(), uLong(name.size()), nullptr, 0, nullptr, 0);
-        if (error != UNZ_OK)
-            break;
         Entry entry;
         entry.name = (info.flag & UNZ_ENCODING_UTF8) ? QString::fromUtf8(name) : codec->toUnicode(name);
         entry.isDirectory = entry.name.endsWith(QLatin1Char('/')) || entry.name.endsWith(QLatin1Char('\\'));

@@ -117,6 +117,10 @@ bool CDefaultLibrary::replaceFileByUpdateType()
                               << " cannot be unpacked: " << unpacker.reason() << ".";
             logNoPermissionsToUnzip(oTimestampPath);
         } else {
+            // Unpacked, the package is not read again: its bytes go before the
+            // installation's flush, which would otherwise write them to the
+            // disk as well when the temporary folder is on that file system.
+            m_tempFile.resize(0);
             UPDATER_FAULT_POINT("install.unpacked");
             LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oFilePathsList.size()="
                               << oFilePathsList.size();

@@ -8,12 +8,14 @@
 #include <quazip/quazip.h>
 
 #include <QDir>
+#include <QHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QThread>
 #include <QVector>
 
+#include <algorithm>
 #include <limits>
 #include <system_error>
 #include <thread>
@@ -27,6 +29,8 @@ const qint64 ChunkSize = 64 * 1024;
 // Workers side by side, and the entries a worker should have at least.
 const int MaxWorkers = 4;
 const int MinEntriesPerWorker = 32;
+// What making a file costs, counted in bytes written, for sharing the work.
+const qint64 FileCreationCost = 64 * 1024;
 
 QString zipErrorText(int error)
 {
@@ -77,18 +81,19 @@ bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
     const int workers = m_index.hasLinks() || entries.size() < MinEntriesPerWorker * 2
                             ? 1
                             : qBound(1, QThread::idealThreadCount(), MaxWorkers);
-    QVector<Worker> results(workers);
+    const QVector<QVector<int>> shares = shareOut(workers);
+    QVector<Worker> results(shares.size());
     std::atomic<bool> stop(false);
-    if (workers == 1) {
-        results[0] = unpackEntries(destination, 0, 1, &stop);
+    if (shares.size() == 1) {
+        results[0] = unpackEntries(destination, shares.at(0), &stop);
     } else {
         std::vector<std::thread> threads;
-        for (int k = 0; k < workers; ++k) {
+        for (int k = 0; k < shares.size(); ++k) {
             try {
-                threads.emplace_back([&, k] { results[k] = unpackEntries(destination, k, workers, &stop); });
+                threads.emplace_back([&, k] { results[k] = unpackEntries(destination, shares.at(k), &stop); });
             } catch (const std::system_error&) {
                 // No thread to be had: this share is unpacked here.
-                results[k] = unpackEntries(destination, k, workers, &stop);
+                results[k] = unpackEntries(destination, shares.at(k), &stop);
             }
         }
         for (std::thread& thread : threads)
@@ -110,8 +115,52 @@ bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
     return true;
 }
 
-// Unpacks the entries whose index is `first` plus a multiple of `step`.
-PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destination, int first, int step,
+// The entries of each worker, in archive order. Making a file takes its
+// folder's lock in the kernel (and, on ext4, the search for a free inode
+// happens under it), so workers that make files in one folder side by side
+// mostly wait for each other: each folder's files go to one worker, the
+// largest folders first to the worker with the least bytes so far.
+QVector<QVector<int>> PackageUnpacker::shareOut(int workers) const
+{
+    const QVector<PackageIndex::Entry>& entries = m_index.entries();
+    QVector<QVector<int>> shares(workers);
+    if (workers == 1) {
+        shares[0].reserve(entries.size());
+        for (int i = 0; i < entries.size(); ++i)
+            shares[0].append(i);
+        return shares;
+    }
+    QHash<QString, QVector<int>> byFolder;
+    QHash<QString, qint64> folderCost;
+    for (int i = 0; i < entries.size(); ++i) {
+        const QString& name = entries.at(i).name;
+        const int slash = name.lastIndexOf(QLatin1Char('/'), name.endsWith(QLatin1Char('/')) ? -2 : -1);
+        const QString folder = slash < 0 ? QString() : name.left(slash);
+        byFolder[folder].append(i);
+        // A file costs its making as much as its bytes.
+        folderCost[folder] += qint64(entries.at(i).uncompressedSize) + FileCreationCost;
+    }
+    QStringList folders = byFolder.keys();
+    std::sort(folders.begin(), folders.end(),
+              [&folderCost](const QString& a, const QString& b) { return folderCost.value(a) > folderCost.value(b); });
+    QVector<qint64> load(workers, 0);
+    for (const QString& folder : qAsConst(folders)) {
+        const int least = int(std::min_element(load.begin(), load.end()) - load.begin());
+        shares[least] += byFolder.value(folder);
+        load[least] += folderCost.value(folder);
+    }
+    QVector<QVector<int>> used;
+    for (QVector<int>& share : shares) {
+        if (share.isEmpty())
+            continue;
+        std::sort(share.begin(), share.end());
+        used.append(share);
+    }
+    return used;
+}
+
+// Unpacks the entries of one share.
+PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destination, const QVector<int>& share,
                                                        std::atomic<bool>* stop) const
 {
     Worker result;
@@ -133,7 +182,9 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destinatio
     QSet<QString> folders; // made or found already
     folders.insert(root.absolutePath());
     const QVector<PackageIndex::Entry>& entries = m_index.entries();
-    for (int index = first; index < entries.size() && !stop->load(); index += step) {
+    for (int index : share) {
+        if (stop->load())
+            break;
         const PackageIndex::Entry& entry = entries.at(index);
         const QString& name = entry.name;
         const QString path = root.absoluteFilePath(name);

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <atomic>
 
@@ -46,7 +47,8 @@ private:
     };
 
     bool fail(const QString& entry, const QString& reason);
-    Worker unpackEntries(const QString& destination, int first, int step, std::atomic<bool>* stop) const;
+    QVector<QVector<int>> shareOut(int workers) const;
+    Worker unpackEntries(const QString& destination, const QVector<int>& share, std::atomic<bool>* stop) const;
 
     const PackageIndex& m_index;
     QString m_failedEntry;

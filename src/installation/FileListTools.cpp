@@ -84,47 +84,54 @@ QStringList oldFileFilters()
 
 namespace {
 
-QVector<QRegularExpression> toRegularExpressions(const QStringList& nameFilters)
-{
-    QVector<QRegularExpression> expressions;
-    for (const QString& filter : nameFilters)
-        expressions.append(QRegularExpression(QRegularExpression::wildcardToRegularExpression(filter),
-                                              QRegularExpression::CaseInsensitiveOption));
-    return expressions;
-}
+// A name filter: "*<ending>" is told by the name's ending (as QDir matches
+// wildcards: without regard to case), any other by its wildcard pattern.
+struct NameFilter {
+    QString ending;
+    QRegularExpression pattern;
 
-bool matchesAny(const QString& name, const QVector<QRegularExpression>& expressions)
-{
-    for (const QRegularExpression& expression : expressions) {
-        if (expression.match(name).hasMatch())
-            return true;
+    bool matches(const QString& name) const
+    {
+        return pattern.pattern().isEmpty() ? name.endsWith(ending, Qt::CaseInsensitive)
+                                           : pattern.match(name).hasMatch();
     }
-    return false;
-}
+};
 
-// One pass over a folder: its matching files and its subfolders.
-void scanDirectory(const QString& directory, const QVector<QRegularExpression>& expressions, QStringList* paths,
-                   QStringList* subdirectories)
+QVector<NameFilter> toNameFilters(const QStringList& nameFilters)
 {
-    QDirIterator entries(directory, QDir::Files | QDir::AllDirs | QDir::NoSymLinks | QDir::NoDotAndDotDot);
-    while (entries.hasNext()) {
-        const QString path = entries.next();
-        const QFileInfo info = entries.fileInfo();
-        if (info.isDir())
-            subdirectories->append(path);
-        else if (matchesAny(info.fileName(), expressions))
-            paths->append(path);
+    static const QRegularExpression wildcards(QStringLiteral("[*?\\[\\]]"));
+    QVector<NameFilter> filters;
+    for (const QString& filter : nameFilters) {
+        NameFilter nameFilter;
+        if (filter.startsWith(QLatin1Char('*')) && !filter.mid(1).contains(wildcards))
+            nameFilter.ending = filter.mid(1);
+        else
+            nameFilter.pattern = QRegularExpression(QRegularExpression::wildcardToRegularExpression(filter),
+                                                    QRegularExpression::CaseInsensitiveOption);
+        filters.append(nameFilter);
     }
+    return filters;
 }
 
 // A folder's matching files first, then those of its subfolders, folder by
 // folder.
-void appendFilesRecursive(const QString& directory, const QVector<QRegularExpression>& expressions, QStringList* paths)
+void appendFilesRecursive(const QString& directory, const QVector<NameFilter>& filters, QStringList* paths)
 {
+    QStringList files;
     QStringList subdirectories;
-    scanDirectory(directory, expressions, paths, &subdirectories);
-    for (const QString& subdirectory : subdirectories)
-        appendFilesRecursive(subdirectory, expressions, paths);
+    if (!FilePlatform::listFolder(directory, &files, &subdirectories))
+        return;
+    const QString prefix = directory.endsWith(QLatin1Char('/')) ? directory : directory + QLatin1Char('/');
+    for (const QString& name : qAsConst(files)) {
+        for (const NameFilter& filter : filters) {
+            if (filter.matches(name)) {
+                paths->append(prefix + name);
+                break;
+            }
+        }
+    }
+    for (const QString& subdirectory : qAsConst(subdirectories))
+        appendFilesRecursive(prefix + subdirectory, filters, paths);
 }
 
 } // namespace
@@ -132,7 +139,7 @@ void appendFilesRecursive(const QString& directory, const QVector<QRegularExpres
 QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters)
 {
     QStringList paths;
-    appendFilesRecursive(directory.absolutePath(), toRegularExpressions(nameFilters), &paths);
+    appendFilesRecursive(directory.absolutePath(), toNameFilters(nameFilters), &paths);
     return paths;
 }
 

@@ -74,6 +74,12 @@ bool lastErrorWasExisting();
 // link whose target is missing (lstat(2); GetFileAttributes on Windows).
 bool entryExists(const QString& path);
 
+// The names in a folder that are neither hidden nor symbolic links: those of
+// regular files into `files`, of folders into `folders` (readdir(3) with the
+// entry types it reports, so no entry is looked at on its own; FindFirstFileEx
+// on Windows). False when the folder cannot be read.
+bool listFolder(const QString& folder, QStringList* files, QStringList* folders);
+
 // What stands at `path`, links not followed.
 enum class EntryKind { Missing, File, Link, Folder, Other };
 EntryKind entryKind(const QString& path);

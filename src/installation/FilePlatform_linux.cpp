@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -165,6 +166,39 @@ bool FilePlatform::moveFile(const QString& from, const QString& to)
 bool FilePlatform::lastErrorWasExisting()
 {
     return lastError == EEXIST;
+}
+
+bool FilePlatform::listFolder(const QString& folder, QStringList* files, QStringList* folders)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        lastError = errno;
+        return false;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        lastError = errno;
+        ::close(fd);
+        return false;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') // hidden, and "." and ".."
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            // Some file systems do not tell: look.
+            struct stat info;
+            if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISREG(info.st_mode) ? DT_REG : S_ISDIR(info.st_mode) ? DT_DIR : DT_LNK;
+        }
+        if (type == DT_REG)
+            files->append(QFile::decodeName(entry->d_name));
+        else if (type == DT_DIR)
+            folders->append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(dir);
+    return true;
 }
 
 FilePlatform::EntryKind FilePlatform::entryKind(const QString& path)

@@ -131,6 +131,30 @@ bool FilePlatform::lastErrorWasExisting()
     return lastError == ERROR_ALREADY_EXISTS || lastError == ERROR_FILE_EXISTS;
 }
 
+bool FilePlatform::listFolder(const QString& folder, QStringList* files, QStringList* folders)
+{
+    WIN32_FIND_DATAW found;
+    const std::wstring pattern = nativePath(folder) + L"\\*";
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) {
+        lastError = GetLastError();
+        return lastError == ERROR_FILE_NOT_FOUND;
+    }
+    do {
+        const DWORD attributes = found.dwFileAttributes;
+        if (found.cFileName[0] == L'.' || (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT)))
+            continue;
+        const QString name = QString::fromWCharArray(found.cFileName);
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            folders->append(name);
+        else
+            files->append(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
 FilePlatform::EntryKind FilePlatform::entryKind(const QString& path)
 {
     const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());

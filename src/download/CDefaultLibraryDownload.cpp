@@ -171,11 +171,18 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
 
 void CDefaultLibrary::saveDataFromReplyToFile()
 {
-    if (!m_reply || m_reply->bytesAvailable() <= 0)
+    if (!m_reply)
+        return;
+    const qint64 available = m_reply->bytesAvailable();
+    if (available <= 0)
         return;
 
-    const QByteArray data = m_reply->readAll();
-    LOG_UPDATER(INFO) << "CDefaultLibrary::saveDataFromReplyToFile :: New data received. Size=" << data.size();
+    // Everything the reply holds, into the one buffer of the download: no
+    // allocation per chunk.
+    if (m_readBuffer.size() < available)
+        m_readBuffer.resize(int(available));
+    const qint64 size = qMax<qint64>(m_reply->read(m_readBuffer.data(), available), 0);
+    LOG_UPDATER(INFO) << "CDefaultLibrary::saveDataFromReplyToFile :: New data received. Size=" << size;
 
     // The body of a redirect (or of any other 3xx answer) is never part of
     // the package.
@@ -190,7 +197,7 @@ void CDefaultLibrary::saveDataFromReplyToFile()
     // arrive are held to the same limit, and nothing past it is stored.
     if (m_fileOversized)
         return;
-    m_downloadedSize += data.size();
+    m_downloadedSize += size;
     if (m_downloadedSize > updater::MaxPackageSize) {
         LOG_UPDATER(INFO) << "CDefaultLibrary::saveDataFromReplyToFile :: File is oversized. Received size = "
                           << m_downloadedSize << " bytes.";
@@ -203,23 +210,25 @@ void CDefaultLibrary::saveDataFromReplyToFile()
     // the download is judged a file system error.
     if (m_fileWriteFailed)
         return;
-    if (!writeToTempFile(data)) {
+    if (!writeToTempFile(m_readBuffer.constData(), size)) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::saveDataFromReplyToFile :: Writing the temporary file failed: "
                           << m_tempFile.errorString();
         m_fileWriteFailed = true;
     }
 }
 
-bool CDefaultLibrary::writeToTempFile(const QByteArray& data)
+bool CDefaultLibrary::writeToTempFile(const char* data, qint64 size)
 {
     // A write that fills the disk stores what fits and returns that much
     // without an error; the next one fails and leaves the system's reason
-    // ("No space left on device") in the file's error string.
+    // ("No space left on device") in the file's error string. The digest
+    // takes exactly what the file took.
     qint64 written = 0;
-    while (written < data.size()) {
-        const qint64 now = m_tempFile.write(data.constData() + written, data.size() - written);
+    while (written < size) {
+        const qint64 now = m_tempFile.write(data + written, size - written);
         if (now <= 0)
             return false;
+        m_packageDigest.add(data + written, now);
         written += now;
     }
     return true;

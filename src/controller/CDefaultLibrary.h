@@ -153,8 +153,6 @@ private:
     // SHA-256 of the bytes written to m_tempFile, computed as they are
     // written, so that verification does not read the package again.
     PackageDigest m_packageDigest;
-    // The download's chunks are read into this one buffer.
-    QByteArray m_readBuffer;
 };
 
 #endif

@@ -21,6 +21,8 @@ QByteArray sha256(const QByteArray& bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
+// Bytes that differ from their neighbours, so that bytes hashed out of
+// order change the digest.
 QByteArray pattern(int length)
 {
     QByteArray bytes(length, '\0');
@@ -29,11 +31,10 @@ QByteArray pattern(int length)
     return bytes;
 }
 
-PackageDigest& feed(PackageDigest& digest, const QByteArray& bytes)
+const QByteArray& package()
 {
-    digest.reset();
-    digest.add(bytes);
-    return digest;
+    static const QByteArray signedData = signedPackage(pattern(3001));
+    return signedData;
 }
 
 } // namespace
@@ -43,7 +44,6 @@ class TestPackageDigest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void piecesGiveTheDigestsOfTheWhole_data();
     void piecesGiveTheDigestsOfTheWhole();
     void readerTakesTheDataFromTheDigest_data();
@@ -51,30 +51,19 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_package;
 };
-
-void TestPackageDigest::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_package = signedPackage(pattern(3001));
-    QCOMPARE(m_package.size(), 3001 + 273);
-}
 
 void TestPackageDigest::piecesGiveTheDigestsOfTheWhole_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QVector<int>>("pieces"); // repeated until all is fed
-
-    const int size = m_package.size();
-    QTest::newRow("1 byte") << m_package << QVector<int>{1};
-    QTest::newRow("7 bytes") << m_package << QVector<int>{7};
-    QTest::newRow("272 bytes") << m_package << QVector<int>{272};
-    QTest::newRow("273 bytes, the longest trailer") << m_package << QVector<int>{273};
-    QTest::newRow("274 bytes") << m_package << QVector<int>{274};
-    QTest::newRow("whole") << m_package << QVector<int>{size};
-    QTest::newRow("split inside the trailer") << m_package << QVector<int>{size - 200, 150, 1, 49};
-    QTest::newRow("split just before the trailer") << m_package << QVector<int>{size - 273, 273};
+    const QByteArray& signedData = package();
+    const int size = signedData.size();
+    QCOMPARE(size, 3001 + 273);
+    for (const int piece : {1, 7, 272, 273, 274, size})
+        QTest::addRow("%d bytes", piece) << signedData << QVector<int>{piece};
+    QTest::newRow("split inside the trailer") << signedData << QVector<int>{size - 200, 150, 1, 49};
+    QTest::newRow("split just before the trailer") << signedData << QVector<int>{size - 273, 273};
     QTest::newRow("shorter than a trailer") << pattern(100) << QVector<int>{30};
     QTest::newRow("nothing") << QByteArray() << QVector<int>{1};
 }
@@ -83,12 +72,10 @@ void TestPackageDigest::piecesGiveTheDigestsOfTheWhole()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QVector<int>, pieces);
-
     PackageDigest digest;
     digest.add(QByteArray("left over from before"));
     digest.reset();
-    int fed = 0;
-    for (int piece = 0; fed < bytes.size(); ++piece) {
+    for (int fed = 0, piece = 0; fed < bytes.size(); ++piece) {
         const int length = qMin(pieces.at(piece % pieces.size()), bytes.size() - fed);
         QVERIFY(digest.add(bytes.constData() + fed, length));
         fed += length;
@@ -96,13 +83,11 @@ void TestPackageDigest::piecesGiveTheDigestsOfTheWhole()
         QCOMPARE(digest.sha256(), sha256(bytes.left(fed)));
     }
     QCOMPARE(digest.size(), qint64(bytes.size()));
-    QCOMPARE(digest.sha256(), sha256(bytes));
-    // Wherever the trailer says the data ends.
+    // Wherever the trailer says the data ends, and nowhere further back.
     const int held = PackageDigest::MaxTrailerLength;
     for (int length = qMax(0, bytes.size() - held); length <= bytes.size(); ++length)
         QCOMPARE(digest.sha256OfFirst(length), sha256(bytes.left(length)));
-    if (bytes.size() > held)
-        QVERIFY(digest.sha256OfFirst(bytes.size() - held - 1).isEmpty());
+    QVERIFY(bytes.size() <= held || digest.sha256OfFirst(bytes.size() - held - 1).isEmpty());
     QVERIFY(digest.sha256OfFirst(bytes.size() + 1).isEmpty());
 }
 
@@ -110,19 +95,18 @@ void TestPackageDigest::readerTakesTheDataFromTheDigest_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("verifies");
-
-    const QByteArray data = m_package.left(3001);
-    const QByteArray signature = m_package.mid(3001 + 8, 256);
-    QByteArray changed = m_package;
+    const QByteArray& signedData = package();
+    const QByteArray data = signedData.left(3001);
+    const QByteArray signature = signedData.mid(3001 + 8, 256);
+    QByteArray changed = signedData;
     changed[1000] = char(changed[1000] ^ 0x10);
-    QTest::newRow("signed") << m_package << true;
+    QTest::newRow("signed") << signedData << true;
     QTest::newRow("data changed") << changed << false;
     QTest::newRow("no trailer") << data << false;
-    QTest::newRow("last byte cut off") << m_package.chopped(1) << false;
+    QTest::newRow("last byte cut off") << signedData.chopped(1) << false;
     QTest::newRow("iExtraDataSize 265") << data + trailer(256, signature, 265) << false;
     QTest::newRow("sizes disagree") << data + trailer(255, signature, 264) << false;
     QTest::newRow("empty signature") << data + trailer(QByteArray()) << false;
-    QTest::newRow("shortest signature") << data + trailer(QByteArray(1, 's')) << false;
     QTest::newRow("trailer alone") << trailer(signature) << false;
     QTest::newRow("16 bytes") << QByteArray(16, '\0') << false;
     QTest::newRow("empty file") << QByteArray() << false;
@@ -132,14 +116,14 @@ void TestPackageDigest::readerTakesTheDataFromTheDigest()
 {
     QFETCH(QByteArray, file);
     QFETCH(bool, verifies);
-
     const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(FileTools::writeFile(path, file));
     ModuleToolsCapture log;
     ModuleReader dataReader(path, false);
     const QStringList dataLines = log.take();
     PackageDigest digest;
-    ModuleReader digestReader(path, feed(digest, file));
+    digest.add(file);
+    ModuleReader digestReader(path, digest);
 
     QCOMPARE(log.take(), dataLines);
     QCOMPARE(digestReader.isRead(), dataReader.isRead());
@@ -147,12 +131,9 @@ void TestPackageDigest::readerTakesTheDataFromTheDigest()
     QVERIFY(digestReader.moduleData().isEmpty());
     QCOMPARE(dataReader.verify(true), verifies);
     QCOMPARE(digestReader.verify(true), verifies);
-    QVERIFY(!digestReader.verify(false));
-
     // A digest of other bytes than the file's is not taken for it.
     digest.add("x", 1);
-    ModuleReader otherDigest(path, digest);
-    QVERIFY(!otherDigest.isRead());
+    QVERIFY(!ModuleReader(path, digest).isRead());
 }
 
 QTEST_GUILESS_MAIN(TestPackageDigest)

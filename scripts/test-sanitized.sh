@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the verification tests (and what they run: ztx, make-key-blocks and
-# the library), the in-process installation tests and the download against
-# nginx (redirects) with AddressSanitizer
-# and UndefinedBehaviorSanitizer in build-asan/ (or $ASAN_BUILD_DIR) and runs
+# the library), the in-process installation tests, the download against
+# nginx (redirects) and the installing flows' package handling (the digest,
+# Base64 decoding in pieces: tst_package_digest, tst_update_data) with
+# AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/ (or $ASAN_BUILD_DIR) and runs
 # them.
 # Usage: scripts/test-sanitized.sh
 set -euo pipefail
@@ -12,8 +13,8 @@ scripts/install-deps.sh
 
 build_dir=${ASAN_BUILD_DIR:-build-asan}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_SANITIZE=ON -DUPDATER_BUILD_BENCH=OFF
-cmake --build "$build_dir" -j"${JOBS:-2}" --target tst_module_reader tst_verify_package tst_ztx tst_ztx_checks ztx make-key-blocks updater \
-    tst_installation tst_installation_faults installation-test-child tst_package_room tst_nginx
+cmake --build "$build_dir" -j"${JOBS:-2}" --target tst_module_reader tst_package_digest tst_verify_package tst_ztx tst_ztx_checks ztx make-key-blocks updater \
+    tst_installation tst_installation_faults installation-test-child tst_package_room tst_nginx tst_update_data
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/verification/lsan.supp}

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "module/DllResultBasic.h"
+#include "verification/PackageDigest.h"
 
 class CProxySettings;
 class InstallationTransaction;
@@ -84,7 +85,9 @@ private:
 
     // Download.
     void downloadFile(QByteArray proxySettingsData);
-    bool writeToTempFile(const QByteArray& data);
+    // Appends to the temporary file and to m_packageDigest: every byte of
+    // the package goes through here.
+    bool writeToTempFile(const char* data, qint64 size);
     bool handleDownloadErrors();
     void handleNetworkProxyErrors();
     void handleConnectionErrors();
@@ -95,6 +98,11 @@ private:
     // Verification.
     bool verifyExpectedHash();
     bool verifyDownloadedFile();
+    // m_packageDigest, once it is known to be that of the closed temporary
+    // file: a file that was not filled through writeToTempFile (the module's
+    // tests fill it themselves) is read once to make it so. Null, with the
+    // reason in error, when the file cannot be read.
+    const PackageDigest* tempFileDigest(QString& error);
 
     // Installation.
     bool replaceFileByUpdateType();
@@ -142,6 +150,9 @@ private:
     // The request's "sha256": the SHA-256 that the whole package must have,
     // in hexadecimal; empty when the host gave none.
     QByteArray m_expectedSha256;
+    // SHA-256 of the bytes written to m_tempFile, computed as they are
+    // written, so that verification does not read the package again.
+    PackageDigest m_packageDigest;
 };
 
 #endif

@@ -45,6 +45,10 @@ public:
     }
 
     // Download.
+    bool writeToTempFile(const QByteArray& data) const
+    {
+        return m_library.writeToTempFile(data.constData(), data.size());
+    }
     bool handleDownloadErrors() const { return m_library.handleDownloadErrors(); }
     void handleNetworkError(QNetworkReply::NetworkError networkError) const
     {

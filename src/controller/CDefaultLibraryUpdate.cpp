@@ -12,6 +12,13 @@
 
 #include <updater/updater.h>
 
+namespace {
+
+// Bytes of the package decoded at a time by UpdateFromData.
+const qint64 kDecodedPieceSize = 64 * 1024;
+
+} // namespace
+
 QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request, const QMap<QByteArray, QVariant>&)
 {
     recoverInterruptedInstallations();
@@ -48,30 +55,36 @@ bool CDefaultLibrary::writeDataIntoTempFile(const QMap<QByteArray, QByteArray>& 
     if (!openTempFile("CDefaultLibrary::UpdateFromData"))
         return false;
 
+    // The host's text is decoded piece by piece straight into the file:
+    // besides the text itself, only one piece is held at a time.
     const QByteArray text = request.value("data", QByteArray());
-    const Base64Data decoded = Base64Data::decode(text);
-    const QByteArray data = decoded.bytes();
+    Base64Data decoded(text);
+    const qint64 size = decoded.size();
     if (text.isEmpty()) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Data is empty: the request has no \"data\".";
     } else if (decoded.alphabet() == Base64Data::NotBase64) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Data is not Base64 (in neither the URL-safe nor "
                              "the standard alphabet); decoded as URL-safe, skipping what does not belong: "
-                          << data.size() << " bytes.";
-    } else if (data.isEmpty()) {
+                          << size << " bytes.";
+    } else if (size == 0) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Data is empty: \"data\" decodes to no bytes.";
     } else {
         LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Data is Base64 in the "
                           << (decoded.alphabet() == Base64Data::Standard ? "standard" : "URL-safe")
-                          << " alphabet: " << data.size() << " bytes.";
+                          << " alphabet: " << size << " bytes.";
     }
-    if (data.size() <= updater::MaxPackageSize) {
-        if (!writeToTempFile(data)) {
-            LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Writing the temporary file failed: "
-                              << m_tempFile.errorString();
-            m_fileWriteFailed = true;
+    if (size <= updater::MaxPackageSize) {
+        QByteArray piece(int(qMin<qint64>(size, kDecodedPieceSize)), Qt::Uninitialized);
+        for (int length; (length = decoded.read(piece.data(), piece.size())) > 0;) {
+            if (!writeToTempFile(piece.constData(), length)) {
+                LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Writing the temporary file failed: "
+                                  << m_tempFile.errorString();
+                m_fileWriteFailed = true;
+                break;
+            }
         }
     } else {
-        LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Data is oversized. File size = " << data.size()
+        LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Data is oversized. File size = " << size
                           << " bytes.";
         m_fileOversized = true;
         emit fileIsOversized();

@@ -7,8 +7,6 @@
 
 #include "controller/CDefaultLibrary.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QRegularExpression>
 
 #include "logging/Log.h"
@@ -40,15 +38,15 @@ bool CDefaultLibrary::verifyExpectedHash()
     if (m_expectedSha256.isEmpty())
         return true;
 
-    QFile package(m_tempFile.fileName());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!package.open(QIODevice::ReadOnly) || !hash.addData(&package)) {
+    QString error;
+    const PackageDigest* digest = tempFileDigest(error);
+    const QByteArray actual = digest ? digest->sha256().toHex() : QByteArray();
+    if (actual.isEmpty()) {
         LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: Package cannot be read to compute its SHA-256: "
-                           << package.errorString();
+                           << error;
         m_result = ResultTexts::verificationError();
         return false;
     }
-    const QByteArray actual = hash.result().toHex();
 
     if (!isSha256Hex(m_expectedSha256)) {
         LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: Expected SHA-256 is not 64 hexadecimal digits: "

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "PEHeaderData.h"
+#include "PackageDigest.h"
 #include "SignatureCheck.h"
 #include "SignatureTrailer.h"
 #include "VerificationKey.h"
@@ -15,8 +16,20 @@ ModuleReader::ModuleReader(const QString& filePath, bool withAuthenticode)
     : m_filePath(filePath)
     , m_isRead(false)
     , m_withAuthenticode(withAuthenticode)
+    , m_fileDigest(nullptr)
 {
     readModule();
+}
+
+ModuleReader::ModuleReader(const QString& filePath, const PackageDigest& fileDigest)
+    : m_filePath(filePath)
+    , m_isRead(false)
+    , m_withAuthenticode(false)
+    , m_fileDigest(&fileDigest)
+{
+    readModule();
+    // The digest is the caller's: it is not used after the constructor.
+    m_fileDigest = nullptr;
 }
 
 bool ModuleReader::verify(bool newType)
@@ -24,7 +37,9 @@ bool ModuleReader::verify(bool newType)
     if (!m_isRead || !newType)
         return false;
     const OpenSslPointer<EVP_PKEY> key = VerificationKey::createBuiltInKey();
-    return SignatureCheck::verify(key.get(), m_moduleData, m_signature);
+    return SignatureCheck::verifyDigest(
+        key.get(), m_moduleDataDigest.isEmpty() ? SignatureCheck::sha256(m_moduleData) : m_moduleDataDigest,
+        m_signature);
 }
 
 QByteArray ModuleReader::moduleData()
@@ -72,6 +87,7 @@ void ModuleReader::readModule()
         LOG_MODULETOOLS(WARN) << "ModuleReader::readModule :: Exception: " << exception.what();
         m_moduleData.clear();
         m_signature.clear();
+        m_moduleDataDigest.clear();
         m_isRead = false;
     }
     file.close();
@@ -151,12 +167,23 @@ bool ModuleReader::parse(QFile& file)
     // and never larger than the file.
     const qint64 iModuleDataSize = signEndPos - iSignatureSize - start - 2 * sizeField;
     QByteArray moduleData;
-    if (!readAt(file, start, iModuleDataSize, moduleData))
+    QByteArray moduleDataDigest;
+    if (m_fileDigest) {
+        // The digest must be of this very file, which holds the module data
+        // from its first byte.
+        if (m_fileDigest->size() != iFileSize || start != 0)
+            return outsideFile();
+        moduleDataDigest = m_fileDigest->sha256OfFirst(iModuleDataSize);
+        if (moduleDataDigest.isEmpty())
+            return outsideFile();
+    } else if (!readAt(file, start, iModuleDataSize, moduleData)) {
         return outsideFile();
+    }
     LOG_MODULETOOLS(INFO) << "ModuleReader::readModule :: iModuleDataSize: " << iModuleDataSize
                           << " sizeof(iModuleDataSize): " << sizeField;
 
     m_moduleData = moduleData;
+    m_moduleDataDigest = moduleDataDigest;
     m_signature = signature;
     m_isRead = true;
     return true;

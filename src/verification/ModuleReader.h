@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+class PackageDigest;
 class QFile;
 
 // Reads a signed module file: the module data followed by a signature
@@ -16,10 +17,18 @@ class QFile;
 // with the trailer. In the Authenticode form the file is a PE image: the
 // module data starts after the PE headers, and the trailer is followed by up
 // to 7 bytes of padding and the Authenticode certificate table.
+//
+// A file whose bytes went through a PackageDigest as it was written needs
+// only its trailer read: given the digest, the reader reads the trailer of
+// the plain form and takes the signed data's SHA-256 from the digest, and
+// holds no module data (moduleData() is empty).
 class ModuleReader
 {
 public:
     ModuleReader(const QString& filePath, bool withAuthenticode);
+    // The plain form, checked against the digest of all the file's bytes.
+    // A digest of another length than the file's leaves the reader unread.
+    ModuleReader(const QString& filePath, const PackageDigest& fileDigest);
 
     // True when the stored signature is valid for the stored module data under
     // the built-in key. Always false for an unread reader and for the old
@@ -45,6 +54,10 @@ private:
     QByteArray m_signature;
     bool m_isRead;
     bool m_withAuthenticode;
+    // Null unless the reader reads the trailer alone.
+    const PackageDigest* m_fileDigest;
+    // SHA-256 of the module data, from m_fileDigest.
+    QByteArray m_moduleDataDigest;
 };
 
 #endif

@@ -10,19 +10,35 @@
 
 bool SignatureCheck::verify(EVP_PKEY* key, const QByteArray& data, const QByteArray& signature)
 {
-    if (!key)
+    return verifyDigest(key, sha256(data), signature);
+}
+
+bool SignatureCheck::verifyDigest(EVP_PKEY* key, const QByteArray& sha256, const QByteArray& signature)
+{
+    if (!key || sha256.isEmpty())
         return false;
-    const OpenSslPointer<EVP_MD_CTX> context(EVP_MD_CTX_new());
-    if (!context)
-        return false;
-    // Owned by the digest context.
-    EVP_PKEY_CTX* keyContext = nullptr;
-    return EVP_DigestVerifyInit_ex(context.get(), &keyContext, "SHA256", nullptr, nullptr, key, nullptr) == 1
-           && EVP_PKEY_CTX_set_rsa_padding(keyContext, RSA_PKCS1_PADDING) == 1
-           && EVP_DigestVerifyUpdate(context.get(), data.constData(), size_t(data.size())) == 1
-           && EVP_DigestVerifyFinal(context.get(), reinterpret_cast<const unsigned char*>(signature.constData()),
-                                    size_t(signature.size()))
+    const OpenSslPointer<EVP_PKEY_CTX> context(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    // The digest is given: the key context only needs to know which one it
+    // is, to compare the DigestInfo inside the signature.
+    return context && EVP_PKEY_verify_init(context.get()) == 1
+           && EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) == 1
+           && EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) == 1
+           && EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(signature.constData()),
+                              size_t(signature.size()), reinterpret_cast<const unsigned char*>(sha256.constData()),
+                              size_t(sha256.size()))
                   == 1;
+}
+
+QByteArray SignatureCheck::sha256(const QByteArray& data)
+{
+    QByteArray digest(EVP_MAX_MD_SIZE, '\0');
+    unsigned int length = 0;
+    if (EVP_Digest(data.constData(), size_t(data.size()), reinterpret_cast<unsigned char*>(digest.data()), &length,
+                   EVP_sha256(), nullptr)
+        != 1)
+        return QByteArray();
+    digest.resize(int(length));
+    return digest;
 }
 
 QString SignatureCheck::takeOldestErrorText()

@@ -57,6 +57,27 @@ QByteArray wrapped(const QByteArray& text)
     return lines;
 }
 
+// How the data was decoded when it was decoded whole, with Qt: strictly in
+// the URL-safe alphabet, else strictly in the standard one (white space
+// taken out first, a lone last character refused), else leniently URL-safe.
+QPair<int, QByteArray> decodedWholeByQt(const QByteArray& text)
+{
+    QByteArray compact = text;
+    compact.replace(' ', "").replace('\t', "").replace('\r', "").replace('\n', "");
+    int length = compact.size();
+    while (length > 0 && compact.at(length - 1) == '=')
+        --length;
+    if (length % 4 != 1) {
+        for (const auto& [alphabet, options] : {qMakePair(int(Base64Data::UrlSafe), QByteArray::Base64UrlEncoding),
+                                                 qMakePair(int(Base64Data::Standard), QByteArray::Base64Encoding)}) {
+            const auto strict = QByteArray::fromBase64Encoding(compact, options | QByteArray::AbortOnBase64DecodingErrors);
+            if (strict)
+                return {alphabet, strict.decoded};
+        }
+    }
+    return {int(Base64Data::NotBase64), QByteArray::fromBase64(text, QByteArray::Base64UrlEncoding)};
+}
+
 } // namespace
 
 class TestUpdateData : public QObject
@@ -71,6 +92,7 @@ private slots:
 
     void decodesEitherAlphabet_data();
     void decodesEitherAlphabet();
+    void decodesInPiecesAsQtDecodesWhole();
     void installsFromEitherAlphabet_data();
     void installsFromEitherAlphabet();
     void expectedHash_data();
@@ -175,6 +197,33 @@ void TestUpdateData::decodesEitherAlphabet()
     const Base64Data decoded = Base64Data::decode(text);
     QCOMPARE(int(decoded.alphabet()), alphabet);
     QCOMPARE(decoded.bytes(), bytes);
+}
+
+// Random texts, mostly of Base64 characters with padding, white space and
+// strangers among them, read in pieces of random sizes.
+void TestUpdateData::decodesInPiecesAsQtDecodesWhole()
+{
+    const QByteArray characters("AQw09+/-_= \n\r\t%\x80");
+    QRandomGenerator random(19);
+    for (int round = 0; round < 40000; ++round) {
+        // Now and then one longer than a block of the count.
+        QByteArray text(round % 1000 == 0 ? int(random.bounded(1000, 3000)) : int(random.bounded(0, 14)), '\0');
+        for (char& c : text)
+            c = random.bounded(2) ? "AQw09"[random.bounded(5)] : characters.at(int(random.bounded(characters.size())));
+        if (round % 3 == 0)
+            text = random.bounded(2) ? text.toBase64() : text.toBase64(QByteArray::Base64UrlEncoding);
+        const QPair<int, QByteArray> expected = decodedWholeByQt(text);
+
+        Base64Data decoded(text);
+        const int capacity = int(random.bounded(1, 8));
+        QByteArray pieces;
+        QByteArray piece(capacity, '\0');
+        for (int length; (length = decoded.read(piece.data(), capacity)) > 0;)
+            pieces += piece.left(length);
+        QVERIFY2(int(decoded.alphabet()) == expected.first && pieces == expected.second &&
+                     decoded.size() == expected.second.size(),
+                 qPrintable(QStringLiteral("%1 in pieces of %2").arg(QString::fromLatin1(text.toPercentEncoding())).arg(capacity)));
+    }
 }
 
 void TestUpdateData::installsFromEitherAlphabet_data()

@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "verification/ModuleReader.h"
+#include "verification/PackageDigest.h"
 #include "verification/SignatureTrailer.h"
 
 namespace {
@@ -51,6 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(bytes.mid(moduleData.size() + SignatureTrailer::SizeFieldLength, signature.size()) == signature);
         plain.verify(true);
     }
+    // Read through the digest of its bytes, the trailer alone: the same
+    // outcome.
+    PackageDigest digest;
+    digest.add(bytes);
+    ModuleReader trailerOnly(samplePath(), digest);
+    check(trailerOnly.isRead() == plain.isRead() && trailerOnly.signature() == plain.signature());
+    check(trailerOnly.moduleData().isEmpty());
 
     ModuleReader authenticode(samplePath(), true);
     if (authenticode.isRead()) {

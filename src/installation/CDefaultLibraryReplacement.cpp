@@ -214,7 +214,17 @@ void CDefaultLibrary::tryRemoveAllOldFiles()
 
 QStringList CDefaultLibrary::createListOfOldFilesInDirectoryRecursive(QDir directory)
 {
-    const QStringList paths = findFilesRecursive(directory, oldFileFilters());
+    QStringList paths = findFilesRecursive(directory, oldFileFilters());
+    // The files this installation moved aside count whether the walk still
+    // found them or they were deleted while it went.
+    if (m_transaction) {
+        QSet<QString> found(paths.begin(), paths.end());
+        for (const QString& path : m_transaction->movedAsidePaths()) {
+            const QString oldFile = directory.absoluteFilePath(m_transaction->oldName(path));
+            if (!found.contains(oldFile))
+                paths.append(oldFile);
+        }
+    }
     LOG_UPDATER(INFO) << "CDefaultLibrary::createListOfOldFilesInDirectoryRecursive :: Found <" << paths.size()
                       << "> old files";
     return paths;

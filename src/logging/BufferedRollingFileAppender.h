@@ -1,11 +1,14 @@
 #ifndef BUFFEREDROLLINGFILEAPPENDER_H
 #define BUFFEREDROLLINGFILEAPPENDER_H
 
-#include <log4cpp/RollingFileAppender.hh>
-
+// The standard headers first: log4cpp's configuration for this platform
+// defines names that the C library's own headers declare.
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
+
+#include <log4cpp/RollingFileAppender.hh>
 
 // log4cpp's rolling file, with the lines written in batches rather than one
 // system call (and a size check) each: an installation logs several lines per

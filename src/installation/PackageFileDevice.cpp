@@ -13,9 +13,13 @@ bool PackageFileDevice::open(OpenMode mode)
         setErrorString(m_file.errorString());
         return false;
     }
-    m_window.resize(WindowSize);
-    m_windowStart = 0;
-    m_windowLength = 0;
+    for (Window& window : m_windows) {
+        window.bytes.resize(WindowSize);
+        window.start = 0;
+        window.length = 0;
+    }
+    // Looked at once: the zip reader asks for it at every seek.
+    m_size = m_file.size();
     return QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
@@ -23,13 +27,15 @@ void PackageFileDevice::close()
 {
     QIODevice::close();
     m_file.close();
-    m_window.clear();
-    m_windowLength = 0;
+    for (Window& window : m_windows) {
+        window.bytes.clear();
+        window.length = 0;
+    }
 }
 
 qint64 PackageFileDevice::size() const
 {
-    return m_file.size();
+    return m_file.isOpen() ? m_size : m_file.size();
 }
 
 bool PackageFileDevice::seek(qint64 position)
@@ -39,35 +45,60 @@ bool PackageFileDevice::seek(qint64 position)
     return QIODevice::seek(position);
 }
 
+// The window that holds the position, filled from the file when neither
+// does: the one used longer ago is refilled.
+const PackageFileDevice::Window* PackageFileDevice::windowAt(qint64 position)
+{
+    for (int i = 0; i < 2; ++i) {
+        const Window& window = m_windows[i];
+        if (position >= window.start && position < window.start + window.length) {
+            m_lastUsed = i;
+            return &window;
+        }
+    }
+    const int refill = 1 - m_lastUsed;
+    Window& window = m_windows[refill];
+    window.length = 0;
+    if (!m_file.seek(position))
+        return nullptr;
+    const qint64 got = m_file.read(window.bytes.data(), WindowSize);
+    if (got <= 0)
+        return nullptr;
+    window.start = position;
+    window.length = got;
+    m_lastUsed = refill;
+    return &window;
+}
+
 qint64 PackageFileDevice::readData(char* data, qint64 maxSize)
 {
     qint64 position = pos();
     qint64 done = 0;
     while (done < maxSize) {
-        if (position < m_windowStart || position >= m_windowStart + m_windowLength) {
-            // Reads larger than the window (an entry's data) go straight
-            // through.
-            const qint64 left = maxSize - done;
-            if (left >= WindowSize) {
-                if (!m_file.seek(position))
-                    return done > 0 ? done : -1;
-                const qint64 got = m_file.read(data + done, left);
-                if (got < 0)
-                    return done > 0 ? done : -1;
-                return done + got;
+        const qint64 left = maxSize - done;
+        const bool inWindow = [this, position] {
+            for (const Window& window : m_windows) {
+                if (position >= window.start && position < window.start + window.length)
+                    return true;
             }
+            return false;
+        }();
+        if (!inWindow && left >= WindowSize) {
+            // Reads larger than a window (an entry's data) go straight
+            // through.
             if (!m_file.seek(position))
                 return done > 0 ? done : -1;
-            m_windowStart = position;
-            m_windowLength = m_file.read(m_window.data(), WindowSize);
-            if (m_windowLength <= 0) {
-                m_windowLength = 0;
-                return done;
-            }
+            const qint64 got = m_file.read(data + done, left);
+            if (got < 0)
+                return done > 0 ? done : -1;
+            return done + got;
         }
-        const qint64 offset = position - m_windowStart;
-        const qint64 chunk = qMin(maxSize - done, m_windowLength - offset);
-        std::memcpy(data + done, m_window.constData() + offset, size_t(chunk));
+        const Window* window = windowAt(position);
+        if (!window)
+            return done;
+        const qint64 offset = position - window->start;
+        const qint64 chunk = qMin(left, window->length - offset);
+        std::memcpy(data + done, window->bytes.constData() + offset, size_t(chunk));
         done += chunk;
         position += chunk;
     }

@@ -5,12 +5,13 @@
 #include <QFile>
 #include <QIODevice>
 
-// A package file, read for the zip reader through a window of its bytes.
-// The zip reader seeks and reads a few bytes at a time (an entry's header,
-// its name, then its data); here a seek costs nothing and a read outside the
-// window fills the window with one read of the file. The file is neither
-// mapped nor held whole, so reading a package costs the memory of the window
-// whatever its size.
+// A package file, read for the zip reader through two windows of its bytes.
+// The zip reader seeks and reads a few bytes at a time, going to and fro
+// between an entry's record in the central directory at the end of the
+// archive and its header and data further up; here a seek costs nothing and
+// a read outside both windows refills the one used longer ago with one read
+// of the file. The file is neither mapped nor held whole, so reading a
+// package costs the memory of the windows whatever its size.
 class PackageFileDevice : public QIODevice
 {
 public:
@@ -30,10 +31,17 @@ protected:
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
+    struct Window {
+        QByteArray bytes;
+        qint64 start = 0;
+        qint64 length = 0;
+    };
+    const Window* windowAt(qint64 position);
+
     QFile m_file;
-    QByteArray m_window;
-    qint64 m_windowStart = 0;
-    qint64 m_windowLength = 0;
+    Window m_windows[2];
+    int m_lastUsed = 0;
+    qint64 m_size = 0;
 };
 
 #endif

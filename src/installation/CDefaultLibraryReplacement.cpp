@@ -15,15 +15,6 @@
 #include <QFileInfo>
 #include <QSet>
 
-namespace {
-
-// rwxr-xr-x
-const QFile::Permissions InstalledFilePermissions = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser
-                                                    | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
-                                                    | QFile::ExeOther;
-
-} // namespace
-
 // The steps of the installation's transaction (m_transaction), which keeps
 // the journal: any failure, and any way out of here before the commit
 // point, rolls it back.
@@ -144,10 +135,9 @@ bool CDefaultLibrary::copyNewFiles(QDir unpackDir, QStringList relativePaths)
         }
         LOG_UPDATER(NOTICE) << "CDefaultLibrary::copyNewFiles :: Temporary file copied to destination folder.";
 
-        if (!QFile::setPermissions(oFilePath, InstalledFilePermissions)) {
-            LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: Can't set proper permissions to destination file.";
-            return false;
-        }
+        // The unpacked file got its permissions (PackageUnpacker::InstalledFilePermissions)
+        // while it was written, on its open handle: the move keeps them, and
+        // so does the copy where the move cannot rename.
         LOG_UPDATER(NOTICE) << "CDefaultLibrary::copyNewFiles :: Temporary file's permission changed.";
         UPDATER_FAULT_POINT("install.move-in");
     }

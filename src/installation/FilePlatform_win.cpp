@@ -143,7 +143,10 @@ bool FilePlatform::listFolder(const QString& folder, QStringList* files, QString
     }
     do {
         const DWORD attributes = found.dwFileAttributes;
-        if (found.cFileName[0] == L'.' || (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT)))
+        // Hidden means the attribute here, as for QDir.
+        const bool dots = found.cFileName[0] == L'.'
+                          && (found.cFileName[1] == L'\0' || (found.cFileName[1] == L'.' && found.cFileName[2] == L'\0'));
+        if (dots || (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT)))
             continue;
         const QString name = QString::fromWCharArray(found.cFileName);
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)

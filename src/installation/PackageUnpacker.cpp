@@ -253,6 +253,10 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destinatio
         error = unzCloseCurrentFile(archive);
         if (error != UNZ_OK)
             return failed(index, name, zipErrorText(error));
+        // On the open file, while other workers do the same for theirs,
+        // rather than by path when the file is moved into place.
+        if (!file.setPermissions(InstalledFilePermissions))
+            return failed(index, name, QStringLiteral("its permissions cannot be set (%1)").arg(file.errorString()));
         // Every write went to the file as it was made (unbuffered, checked):
         // what remains is the close.
         file.close();

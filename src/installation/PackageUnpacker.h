@@ -2,6 +2,7 @@
 #define PACKAGEUNPACKER_H
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -24,6 +25,11 @@
 class PackageUnpacker
 {
 public:
+    // What every unpacked file is given, as it is written: rwxr-xr-x.
+    static constexpr QFile::Permissions InstalledFilePermissions{
+        QFile::ReadUser | QFile::WriteUser | QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+        | QFile::ExeOther};
+
     explicit PackageUnpacker(const PackageIndex& index);
 
     // The absolute paths of the unpacked entries in archive order (folders

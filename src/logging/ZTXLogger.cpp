@@ -7,10 +7,10 @@
 #include <QMutexLocker>
 #include <QSettings>
 
-#include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
 
 #include "BufferedRollingFileAppender.h"
+#include "LineLayout.h"
 #include "LogPlatform.h"
 
 namespace {
@@ -97,9 +97,7 @@ void ZTXLogger::createFileAppender()
         std::string(m_logDirectory.toLocal8Bit().constData()) + "/" + name + ".log";
 
     auto* rolling = new BufferedRollingFileAppender(appenderName, fileName, MaxFileSize, MaxBackupIndex, true, 0644);
-    auto* layout = new log4cpp::PatternLayout();
-    layout->setConversionPattern(PatternLayout);
-    rolling->setLayout(layout);
+    rolling->setLayout(new LineLayout());
     rolling->setThreshold(log4cpp::Priority::INFO);
 
     category.addAppender(rolling);

@@ -8,6 +8,10 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include <log4cpp/LoggingEvent.hh>
+#include <log4cpp/PatternLayout.hh>
+
+#include "logging/LineLayout.h"
 #include "logging/Log.h"
 #include "support/LogFile.h"
 
@@ -19,6 +23,8 @@ private slots:
     void initTestCase();
     void fileIsInTheSettingsFolder();
     void lineLayout();
+    void lineLayoutIsLog4cppsPattern_data();
+    void lineLayoutIsLog4cppsPattern();
     void infoIsWrittenDebugIsNot_data();
     void infoIsWrittenDebugIsNot();
     void moduleToolsHasNoFile();
@@ -71,6 +77,52 @@ void TestLogging::lineLayout()
     const QDate today = QDate::currentDate();
     const QDate logged(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
     QVERIFY(qAbs(logged.daysTo(today)) <= 1);
+}
+
+void TestLogging::lineLayoutIsLog4cppsPattern_data()
+{
+    QTest::addColumn<int>("priority");
+    QTest::addColumn<uint>("seconds");
+    QTest::addColumn<uint>("microseconds");
+    QTest::addColumn<QByteArray>("ndc");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("INFO, start of a second") << int(log4cpp::Priority::INFO) << 1800000000u << 0u << QByteArray()
+                                             << QByteArray("A :: b=c");
+    QTest::newRow("NOTICE, 7 ms") << int(log4cpp::Priority::NOTICE) << 1800000000u << 7999u << QByteArray()
+                                  << QByteArray("A :: \xb3\xf3" "d\xbc");
+    QTest::newRow("WARN, 999 ms, a context") << int(log4cpp::Priority::WARN) << 1781234567u << 999999u
+                                             << QByteArray("ctx") << QByteArray("x");
+    QTest::newRow("ERROR, empty message") << int(log4cpp::Priority::ERROR) << 1700000001u << 500000u << QByteArray()
+                                          << QByteArray();
+    QTest::newRow("DEBUG, leap day") << int(log4cpp::Priority::DEBUG) << 1709208000u << 123456u << QByteArray()
+                                     << QByteArray("y");
+    QTest::newRow("a value between names") << 350 << 0u << 1000u << QByteArray() << QByteArray("z");
+}
+
+// The module's own layout writes what log4cpp's pattern writes, but for the
+// processor time, which the two read at different moments.
+void TestLogging::lineLayoutIsLog4cppsPattern()
+{
+    QFETCH(int, priority);
+    QFETCH(uint, seconds);
+    QFETCH(uint, microseconds);
+    QFETCH(QByteArray, ndc);
+    QFETCH(QByteArray, message);
+
+    log4cpp::LoggingEvent event("updater", message.toStdString(), ndc.toStdString(), priority);
+    event.timeStamp = log4cpp::TimeStamp(seconds, microseconds);
+    log4cpp::PatternLayout theirs;
+    theirs.setConversionPattern(ZTXLogger::PatternLayout);
+    LineLayout ours;
+    const QRegularExpression processorTime(QStringLiteral("^(\\S+ \\S+) (\\d+) "));
+    for (int i = 0; i < 2; ++i) { // the second time from the readings kept for the thread
+        QString expected = QString::fromLatin1(theirs.format(event).c_str());
+        QString line = QString::fromLatin1(ours.format(event).c_str());
+        QVERIFY2(processorTime.match(line).hasMatch(), qPrintable(line));
+        line.replace(processorTime, QStringLiteral("\\1 - "));
+        expected.replace(processorTime, QStringLiteral("\\1 - "));
+        QCOMPARE(line, expected);
+    }
 }
 
 void TestLogging::infoIsWrittenDebugIsNot_data()

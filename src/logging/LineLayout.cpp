@@ -6,6 +6,8 @@
 #include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/Priority.hh>
 
+#include "LogPlatform.h"
+
 namespace {
 
 struct ThreadReadings
@@ -27,9 +29,8 @@ std::string LineLayout::format(const log4cpp::LoggingEvent& event)
     ThreadReadings& readings = t_readings;
     const int second = event.timeStamp.getSeconds();
     if (second != readings.second) {
-        const std::time_t time = second;
         std::tm local;
-        localtime_r(&time, &local);
+        LogPlatform::localTime(std::time_t(second), &local);
         readings.dateTimeLength = std::strftime(readings.dateTime, sizeof readings.dateTime, "%Y-%m-%d %H:%M:%S", &local);
         readings.second = second;
     }

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <cstddef>
+#include <ctime>
 
 // Platform parts of the log folder computation.
 namespace LogPlatform {
@@ -23,6 +24,9 @@ void appendToFile(int fd, const char* data, size_t size);
 
 // The size of the open file, -1 when it cannot be told.
 qint64 fileSize(int fd);
+
+// The local calendar time of a moment, safe to call from any thread.
+void localTime(std::time_t time, std::tm* local);
 
 } // namespace LogPlatform
 

@@ -34,3 +34,8 @@ qint64 LogPlatform::fileSize(int fd)
 {
     return qint64(::lseek(fd, 0, SEEK_END));
 }
+
+void LogPlatform::localTime(std::time_t time, std::tm* local)
+{
+    localtime_r(&time, local);
+}

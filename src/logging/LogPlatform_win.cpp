@@ -19,8 +19,12 @@ QString LogPlatform::shortPathName(const QString& path)
 
 bool LogPlatform::isLegacyWindowsVersion()
 {
+    // QOperatingSystemVersion starts later than XP; only the old call tells it.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
     const QSysInfo::WinVersion version = QSysInfo::windowsVersion();
     return version == QSysInfo::WV_XP || version == QSysInfo::WV_2003;
+    QT_WARNING_POP
 }
 
 void LogPlatform::appendToFile(int fd, const char* data, size_t size)
@@ -38,4 +42,9 @@ void LogPlatform::appendToFile(int fd, const char* data, size_t size)
 qint64 LogPlatform::fileSize(int fd)
 {
     return _lseeki64(fd, 0, SEEK_END);
+}
+
+void LogPlatform::localTime(std::time_t time, std::tm* local)
+{
+    localtime_s(local, &time);
 }

@@ -45,16 +45,25 @@ bool PackageFileDevice::seek(qint64 position)
     return QIODevice::seek(position);
 }
 
+// The index of the window that holds the position, -1 when neither does.
+int PackageFileDevice::windowHolding(qint64 position) const
+{
+    for (int i = 0; i < 2; ++i) {
+        const Window& window = m_windows[i];
+        if (position >= window.start && position < window.start + window.length)
+            return i;
+    }
+    return -1;
+}
+
 // The window that holds the position, filled from the file when neither
 // does: the one used longer ago is refilled.
 const PackageFileDevice::Window* PackageFileDevice::windowAt(qint64 position)
 {
-    for (int i = 0; i < 2; ++i) {
-        const Window& window = m_windows[i];
-        if (position >= window.start && position < window.start + window.length) {
-            m_lastUsed = i;
-            return &window;
-        }
+    const int holding = windowHolding(position);
+    if (holding >= 0) {
+        m_lastUsed = holding;
+        return &m_windows[holding];
     }
     const int refill = 1 - m_lastUsed;
     Window& window = m_windows[refill];
@@ -76,14 +85,7 @@ qint64 PackageFileDevice::readData(char* data, qint64 maxSize)
     qint64 done = 0;
     while (done < maxSize) {
         const qint64 left = maxSize - done;
-        const bool inWindow = [this, position] {
-            for (const Window& window : m_windows) {
-                if (position >= window.start && position < window.start + window.length)
-                    return true;
-            }
-            return false;
-        }();
-        if (!inWindow && left >= WindowSize) {
+        if (left >= WindowSize && windowHolding(position) < 0) {
             // Reads larger than a window (an entry's data) go straight
             // through.
             if (!m_file.seek(position))

@@ -36,6 +36,7 @@ private:
         qint64 start = 0;
         qint64 length = 0;
     };
+    int windowHolding(qint64 position) const;
     const Window* windowAt(qint64 position);
 
     QFile m_file;

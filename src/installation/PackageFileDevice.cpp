@@ -56,11 +56,10 @@ int PackageFileDevice::windowHolding(qint64 position) const
     return -1;
 }
 
-// The window that holds the position, filled from the file when neither
-// does: the one used longer ago is refilled.
-const PackageFileDevice::Window* PackageFileDevice::windowAt(qint64 position)
+// The window that holds the position (holding, from windowHolding), filled
+// from the file when neither does: the one used longer ago is refilled.
+const PackageFileDevice::Window* PackageFileDevice::windowAt(qint64 position, int holding)
 {
-    const int holding = windowHolding(position);
     if (holding >= 0) {
         m_lastUsed = holding;
         return &m_windows[holding];
@@ -85,7 +84,8 @@ qint64 PackageFileDevice::readData(char* data, qint64 maxSize)
     qint64 done = 0;
     while (done < maxSize) {
         const qint64 left = maxSize - done;
-        if (left >= WindowSize && windowHolding(position) < 0) {
+        const int holding = windowHolding(position);
+        if (left >= WindowSize && holding < 0) {
             // Reads larger than a window (an entry's data) go straight
             // through.
             if (!m_file.seek(position))
@@ -95,7 +95,7 @@ qint64 PackageFileDevice::readData(char* data, qint64 maxSize)
                 return done > 0 ? done : -1;
             return done + got;
         }
-        const Window* window = windowAt(position);
+        const Window* window = windowAt(position, holding);
         if (!window)
             return done;
         const qint64 offset = position - window->start;

@@ -37,7 +37,7 @@ private:
         qint64 length = 0;
     };
     int windowHolding(qint64 position) const;
-    const Window* windowAt(qint64 position);
+    const Window* windowAt(qint64 position, int holding);
 
     QFile m_file;
     Window m_windows[2];

@@ -6,7 +6,17 @@
 #include "logging/Log.h"
 #include "module/ResultTexts.h"
 
+#include <algorithm>
+
 namespace {
+
+// The URL as it may go into the log: control characters (a line break could
+// forge a log line) and what is not printable ASCII percent-encoded, the
+// characters of a URL as they are.
+QString printableUrl(const QByteArray& url)
+{
+    return QString::fromLatin1(url.toPercentEncoding(":/?#[]@!$&'()*+,;=%"));
+}
 
 QMap<QString, QString>& languageTable()
 {
@@ -22,7 +32,7 @@ void CDefaultLibrary::setUpdateParametersFromRequest(const QMap<QByteArray, QByt
     if (m_downloadFileUrl.isEmpty())
         m_downloadFileUrl = request.value("url", QByteArray());
     LOG_UPDATER(INFO) << "CDefaultLibrary::setUpdateParametersFromRequest :: m_downloadFileUrl="
-                      << QString::fromUtf8(m_downloadFileUrl);
+                      << printableUrl(m_downloadFileUrl);
 }
 
 // The host names the package URL with the Windows keys first; the choice is
@@ -43,10 +53,16 @@ bool CDefaultLibrary::verifyDownloadFileUrl()
         m_result = ResultTexts::insufficientParameters();
         return false;
     }
-    if (m_downloadFileUrl.startsWith("https://"))
+    // A NUL or another control character would cut the address short or
+    // change its meaning on its way to the network (and to the log).
+    const bool hasControlCharacter = std::any_of(m_downloadFileUrl.cbegin(), m_downloadFileUrl.cend(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+    if (m_downloadFileUrl.startsWith("https://") && !hasControlCharacter)
         return true;
     LOG_UPDATER(WARN) << "CDefaultLibrary::verifyDownloadFileUrl :: Invalid download url '"
-                      << QString::fromUtf8(m_downloadFileUrl) << "'";
+                      << printableUrl(m_downloadFileUrl) << "'"
+                      << (hasControlCharacter ? " (it holds a control character)" : "");
     m_result = ResultTexts::insufficientParameters();
     return false;
 }

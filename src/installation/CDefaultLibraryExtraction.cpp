@@ -58,16 +58,15 @@ bool CDefaultLibrary::replaceFileByUpdateType()
         return false;
     m_transaction.reset(new InstallationTransaction(installDir));
     InstallationTransaction& transaction = *m_transaction;
-    const UpdatesFolder& updates = transaction.updatesFolder();
+    UpdatesFolder& updates = transaction.updatesFolder();
     const InstallationTransaction::FolderCheck folder = transaction.openUpdatesFolder(true);
     if (folder != InstallationTransaction::FolderCheck::Ready) {
-        const QString oTimestampPath =
-            updates.dir().absoluteFilePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
+        const QString oTimestampPath = updates.pathOf(QString::number(QDateTime::currentMSecsSinceEpoch()));
         LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oTimestampPath=" << oTimestampPath;
         if (folder == InstallationTransaction::FolderCheck::CannotCreate)
             LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The folder " << updates.path()
                               << " cannot be created: no permission to write into " << installDir.absolutePath()
-                              << ".";
+                              << " (" << transaction.errorString() << ").";
         logNoPermissionsToUnzip(oTimestampPath);
         return false;
     }
@@ -82,10 +81,10 @@ bool CDefaultLibrary::replaceFileByUpdateType()
     const bool unpackFolderMade = transaction.createUnpackFolder();
     const QString oTimestampPath = transaction.unpackPath();
     LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oTimestampPath=" << oTimestampPath;
-    QDir unpackDir(oTimestampPath);
-    if (!unpackFolderMade || !unpackDir.exists()) {
+    if (!unpackFolderMade) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The unpack folder " << oTimestampPath
-                          << " cannot be created: no permission to write into " << updates.path() << ".";
+                          << " cannot be created: no permission to write into " << updates.path() << " ("
+                          << transaction.errorString() << ").";
         logNoPermissionsToUnzip(oTimestampPath);
         return false;
     }
@@ -100,21 +99,15 @@ bool CDefaultLibrary::replaceFileByUpdateType()
         LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The package is not a readable zip archive.";
         logNoPermissionsToUnzip(oTimestampPath);
     } else {
-        PackageUnpacker unpacker(index);
+        PackageUnpacker unpacker(index, entryCheck);
         QStringList oFilePathsList;
-        if (!unpacker.unpack(oTimestampPath, &oFilePathsList)) {
+        if (!unpacker.unpack(transaction.unpackFolder(), oTimestampPath, &oFilePathsList)) {
             if (unpacker.failedEntry().isEmpty())
                 LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The package cannot be unpacked: "
                                   << unpacker.reason() << ".";
             else
                 LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry "
                                   << unpacker.failedEntry() << " cannot be unpacked: " << unpacker.reason() << ".";
-            logNoPermissionsToUnzip(oTimestampPath);
-        } else if (index.hasLinks() && entryCheck.checkUnpackedLinks(unpackDir) != PackageEntryCheck::Accepted) {
-            logRefusedEntry(entryCheck);
-        } else if (!unpacker.replaceLinksByCopies(oFilePathsList)) {
-            LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry " << unpacker.failedEntry()
-                              << " cannot be unpacked: " << unpacker.reason() << ".";
             logNoPermissionsToUnzip(oTimestampPath);
         } else {
             // Unpacked, the package is not read again: its bytes go before the
@@ -126,11 +119,11 @@ bool CDefaultLibrary::replaceFileByUpdateType()
                               << oFilePathsList.size();
             for (const QString& oFilePath : oFilePathsList)
                 LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oFilePath=" << oFilePath;
-            result = replaceFiles(unpackDir, oFilePathsList);
+            result = replaceFiles(QDir(oTimestampPath), oFilePathsList);
         }
     }
 
-    if (QDir(oTimestampPath).removeRecursively())
+    if (transaction.removeUnpackFolder())
         LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: Temporary updates files in UPDATES directory "
                              "removed";
     else

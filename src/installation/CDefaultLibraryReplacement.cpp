@@ -8,6 +8,7 @@
 #include "FileListTools.h"
 #include "FilePlatform.h"
 #include "InstallationTransaction.h"
+#include "UpdatesFolder.h"
 #include "logging/Log.h"
 #include "module/FaultInjection.h"
 
@@ -27,7 +28,8 @@ bool CDefaultLibrary::replaceFiles(QDir unpackDir, QStringList filePaths)
 
     if (!transaction.begin(filePaths)) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFiles :: The installation journal "
-                          << transaction.updatesFolder().journalPath(runStamp) << " cannot be written ("
+                          << transaction.updatesFolder().pathOf(UpdatesFolder::journalName(runStamp))
+                          << " cannot be written ("
                           << transaction.errorString() << "); nothing was changed.";
         return false;
     }
@@ -67,8 +69,10 @@ QStringList CDefaultLibrary::removeDirsFromList(QStringList paths)
 {
     QStringList files;
     files.reserve(paths.size());
+    // The unpacked entries that are folders (or links to folders, which the
+    // unpacking made nothing of) end in "/".
     for (const QString& oPath : paths) {
-        if (QFileInfo(oPath).isDir()) {
+        if (oPath.endsWith(QLatin1Char('/'))) {
             LOG_UPDATER(INFO) << "CDefaultLibrary::removeDirsFromList :: oPath=" << oPath
                               << " removed from list (detected as dir)";
         } else {
@@ -121,16 +125,16 @@ bool CDefaultLibrary::copyNewFiles(QDir unpackDir, QStringList relativePaths)
             folders.insert(oFinalDestDirPath);
         }
 
-        // The unpacked copy holds no links to files any more (they were
-        // replaced by copies), so every file can be moved.
-        if (!m_transaction->moveIn(oSrcFilePath, oFilePath)) {
+        // The unpacked copy holds no links (a link to a file was unpacked
+        // as a copy of it), so every file can be moved.
+        if (!m_transaction->moveIn(oFilePath, oFilePath)) {
             LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: Can't copy file to destination folder.";
-            if (FilePlatform::lastErrorWasExisting())
+            if (m_transaction->lastMoveFoundSomething())
                 LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: " << oFilePath
                                   << " is in the way: a folder or a link stands where the package has a file.";
             else
                 LOG_UPDATER(WARN) << "CDefaultLibrary::copyNewFiles :: " << oFilePath << " cannot be put in place: "
-                                  << FilePlatform::lastErrorText();
+                                  << m_transaction->errorString();
             return false;
         }
         LOG_UPDATER(NOTICE) << "CDefaultLibrary::copyNewFiles :: Temporary file copied to destination folder.";
@@ -204,7 +208,8 @@ void CDefaultLibrary::tryRemoveAllOldFiles()
 
 QStringList CDefaultLibrary::createListOfOldFilesInDirectoryRecursive(QDir directory)
 {
-    QStringList paths = findFilesRecursive(directory, oldFileFilters());
+    // The module's own folder holds none of the installation's files.
+    QStringList paths = findFilesRecursive(directory, oldFileFilters(), {QString::fromLatin1(UpdatesFolder::Name)});
     // The files this installation moved aside count whether the walk still
     // found them or they were deleted while it went.
     if (m_transaction) {

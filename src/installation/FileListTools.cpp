@@ -115,7 +115,8 @@ QVector<NameFilter> toNameFilters(const QStringList& nameFilters)
 
 // A folder's matching files first, then those of its subfolders, folder by
 // folder.
-void appendFilesRecursive(const QString& directory, const QVector<NameFilter>& filters, QStringList* paths)
+void appendFilesRecursive(const QString& directory, const QVector<NameFilter>& filters, QStringList* paths,
+                          const QStringList& skipped = QStringList())
 {
     QStringList files;
     QStringList subdirectories;
@@ -130,16 +131,18 @@ void appendFilesRecursive(const QString& directory, const QVector<NameFilter>& f
             }
         }
     }
-    for (const QString& subdirectory : qAsConst(subdirectories))
-        appendFilesRecursive(prefix + subdirectory, filters, paths);
+    for (const QString& subdirectory : qAsConst(subdirectories)) {
+        if (!skipped.contains(subdirectory))
+            appendFilesRecursive(prefix + subdirectory, filters, paths);
+    }
 }
 
 } // namespace
 
-QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters)
+QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters, const QStringList& skipped)
 {
     QStringList paths;
-    appendFilesRecursive(directory.absolutePath(), toNameFilters(nameFilters), &paths);
+    appendFilesRecursive(directory.absolutePath(), toNameFilters(nameFilters), &paths, skipped);
     return paths;
 }
 

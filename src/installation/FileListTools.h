@@ -28,8 +28,10 @@ QStringList oldFileFilters();
 // Absolute paths of the files below the directory that match the wildcard
 // filters (case-insensitively, as QDir matches them): regular files only, no
 // symbolic links, no hidden entries, and no descent into symbolic links or
-// hidden directories. Each folder is read once.
-QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters);
+// hidden directories, nor into the folders of the directory itself named in
+// skipped. Each folder is read once.
+QStringList findFilesRecursive(const QDir& directory, const QStringList& nameFilters,
+                               const QStringList& skipped = QStringList());
 
 // The parent folders of the relative paths that do not exist yet, deepest
 // first, so that a failed installation can take away the folders it made.

@@ -34,83 +34,6 @@ bool flushFolder(const QByteArray& path, int (*flush)(int))
 
 } // namespace
 
-qintptr FilePlatform::openLockFile(const QString& path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0) {
-        lastError = errno; // ELOOP: a symbolic link, EISDIR: a folder
-        return NoLockHandle;
-    }
-    struct stat info;
-    const bool looked = ::fstat(fd, &info) == 0;
-    if (!looked || !S_ISREG(info.st_mode)) {
-        lastError = looked ? EINVAL : errno; // a pipe or a device in its place
-        ::close(fd);
-        return NoLockHandle;
-    }
-    return fd;
-}
-
-FilePlatform::LockOutcome FilePlatform::lockFile(qintptr handle, const QString& path)
-{
-    const int fd = int(handle);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        lastError = errno;
-        return lastError == EWOULDBLOCK || lastError == EINTR ? LockOutcome::Busy : LockOutcome::Failed;
-    }
-    // The owner before us removed the file as it let go: our lock is then on
-    // a file nobody else will open again.
-    struct stat locked;
-    struct stat named;
-    if (::fstat(fd, &locked) != 0) {
-        lastError = errno;
-        return LockOutcome::Failed;
-    }
-    if (::lstat(QFile::encodeName(path).constData(), &named) != 0 || named.st_dev != locked.st_dev
-        || named.st_ino != locked.st_ino)
-        return LockOutcome::Replaced;
-    return LockOutcome::Locked;
-}
-
-void FilePlatform::releaseLockFile(qintptr handle, const QString& path, bool remove)
-{
-    if (handle == NoLockHandle)
-        return;
-    if (remove)
-        ::unlink(QFile::encodeName(path).constData());
-    ::close(int(handle));
-}
-
-FilePlatform::FolderState FilePlatform::folderState(const QString& path)
-{
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
-        lastError = errno;
-        return errno == ENOENT ? FolderState::Missing : FolderState::Unreadable;
-    }
-    if (S_ISLNK(info.st_mode))
-        return FolderState::Link;
-    if (!S_ISDIR(info.st_mode))
-        return FolderState::NotAFolder;
-    if (info.st_uid != ::geteuid() && info.st_uid != 0)
-        return FolderState::Foreign;
-    return FolderState::Usable;
-}
-
-bool FilePlatform::flushFile(QFile& file)
-{
-    if (::fdatasync(file.handle()) == 0)
-        return true;
-    lastError = errno;
-    return false;
-}
-
-bool FilePlatform::flushDirectory(const QString& path)
-{
-    return flushFolder(QFile::encodeName(path), ::fsync);
-}
-
 bool FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
 {
     QSet<dev_t> devices;
@@ -132,45 +55,9 @@ bool FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
     return true;
 }
 
-bool FilePlatform::moveFile(const QString& from, const QString& to)
-{
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    lastError = errno;
-    if (lastError == EINVAL || lastError == ENOSYS) {
-        // A file system without RENAME_NOREPLACE: look, then rename. Only
-        // one installation at a time works in the folder.
-        struct stat info;
-        if (::lstat(target.constData(), &info) == 0) {
-            lastError = EEXIST;
-            return false;
-        }
-        if (::rename(source.constData(), target.constData()) == 0)
-            return true;
-        lastError = errno;
-    }
-    if (lastError != EXDEV)
-        return false;
-    // Another file system: QFile::copy never replaces the target either.
-    if (!QFile::copy(from, to)) {
-        struct stat info;
-        lastError = ::lstat(target.constData(), &info) == 0 ? EEXIST : EIO;
-        return false;
-    }
-    QFile::remove(from);
-    return true;
-}
-
-bool FilePlatform::lastErrorWasExisting()
-{
-    return lastError == EEXIST;
-}
-
 bool FilePlatform::listFolder(const QString& folder, QStringList* files, QStringList* folders)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         lastError = errno;
         return false;
@@ -201,30 +88,10 @@ bool FilePlatform::listFolder(const QString& folder, QStringList* files, QString
     return true;
 }
 
-FilePlatform::EntryKind FilePlatform::entryKind(const QString& path)
-{
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return EntryKind::Missing;
-    if (S_ISREG(info.st_mode))
-        return EntryKind::File;
-    if (S_ISLNK(info.st_mode))
-        return EntryKind::Link;
-    return S_ISDIR(info.st_mode) ? EntryKind::Folder : EntryKind::Other;
-}
-
 bool FilePlatform::entryExists(const QString& path)
 {
     struct stat info;
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
-bool FilePlatform::replaceFile(const QString& from, const QString& to)
-{
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    lastError = errno;
-    return false;
 }
 
 int FilePlatform::maxNameLength(const QString& directory)
@@ -236,6 +103,19 @@ int FilePlatform::maxNameLength(const QString& directory)
 int FilePlatform::nameLength(const QString& name)
 {
     return QFile::encodeName(name).size();
+}
+
+QString FilePlatform::fileIdentity(const QString& path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return QString();
+    return QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino));
+}
+
+bool FilePlatform::namesEqual(const QString& a, const QString& b)
+{
+    return a == b;
 }
 
 QString FilePlatform::lastErrorText()

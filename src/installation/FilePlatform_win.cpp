@@ -32,83 +32,6 @@ bool flushFileByName(const QString& path)
 
 } // namespace
 
-qintptr FilePlatform::openLockFile(const QString& path)
-{
-    // Opened without FILE_SHARE_DELETE, by every installer: the file cannot
-    // be removed while another one has it open, so the file that an
-    // installer locks is always the one its path names.
-    const HANDLE file = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        lastError = GetLastError();
-        return NoLockHandle;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        lastError = ERROR_INVALID_PARAMETER;
-        CloseHandle(file);
-        return NoLockHandle;
-    }
-    return reinterpret_cast<qintptr>(file);
-}
-
-FilePlatform::LockOutcome FilePlatform::lockFile(qintptr handle, const QString&)
-{
-    OVERLAPPED whole = {};
-    if (LockFileEx(reinterpret_cast<HANDLE>(handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                   &whole))
-        return LockOutcome::Locked;
-    lastError = GetLastError();
-    return lastError == ERROR_LOCK_VIOLATION || lastError == ERROR_IO_PENDING ? LockOutcome::Busy
-                                                                              : LockOutcome::Failed;
-}
-
-void FilePlatform::releaseLockFile(qintptr handle, const QString& path, bool remove)
-{
-    if (handle == NoLockHandle)
-        return;
-    CloseHandle(reinterpret_cast<HANDLE>(handle));
-    // Fails while another installer has the file open (it waits for it);
-    // the last one to let go removes it.
-    if (remove)
-        DeleteFileW(nativePath(path).c_str());
-}
-
-FilePlatform::FolderState FilePlatform::folderState(const QString& path)
-{
-    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        lastError = GetLastError();
-        return lastError == ERROR_FILE_NOT_FOUND || lastError == ERROR_PATH_NOT_FOUND ? FolderState::Missing
-                                                                                        : FolderState::Unreadable;
-    }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return FolderState::Link;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return FolderState::NotAFolder;
-    // Who may write the folder is its access list's business, which the
-    // installation folder's own list governs.
-    return FolderState::Usable;
-}
-
-bool FilePlatform::flushFile(QFile& file)
-{
-    return flushFileByName(file.fileName());
-}
-
-bool FilePlatform::flushDirectory(const QString& path)
-{
-    // NTFS journals its metadata: a rename is durable in order with the
-    // data flushed after it, and folders cannot be flushed on their own.
-    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        lastError = GetLastError();
-        return false;
-    }
-    return true;
-}
-
 bool FilePlatform::flushChanges(const QStringList& files, const QStringList&)
 {
     for (const QString& file : files) {
@@ -116,19 +39,6 @@ bool FilePlatform::flushChanges(const QStringList& files, const QStringList&)
             return false;
     }
     return true;
-}
-
-bool FilePlatform::moveFile(const QString& from, const QString& to)
-{
-    if (MoveFileExW(nativePath(from).c_str(), nativePath(to).c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-        return true;
-    lastError = GetLastError();
-    return false;
-}
-
-bool FilePlatform::lastErrorWasExisting()
-{
-    return lastError == ERROR_ALREADY_EXISTS || lastError == ERROR_FILE_EXISTS;
 }
 
 bool FilePlatform::listFolder(const QString& folder, QStringList* files, QStringList* folders)
@@ -158,28 +68,9 @@ bool FilePlatform::listFolder(const QString& folder, QStringList* files, QString
     return true;
 }
 
-FilePlatform::EntryKind FilePlatform::entryKind(const QString& path)
-{
-    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return EntryKind::Missing;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return EntryKind::Link;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
-}
-
 bool FilePlatform::entryExists(const QString& path)
 {
     return GetFileAttributesW(nativePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool FilePlatform::replaceFile(const QString& from, const QString& to)
-{
-    if (MoveFileExW(nativePath(from).c_str(), nativePath(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    lastError = GetLastError();
-    return false;
 }
 
 int FilePlatform::maxNameLength(const QString& directory)
@@ -194,6 +85,29 @@ int FilePlatform::maxNameLength(const QString& directory)
 int FilePlatform::nameLength(const QString& name)
 {
     return name.size();
+}
+
+QString FilePlatform::fileIdentity(const QString& path)
+{
+    const HANDLE file = CreateFileW(nativePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return QString();
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL looked = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!looked)
+        return QString();
+    return QStringLiteral("%1:%2:%3")
+        .arg(info.dwVolumeSerialNumber)
+        .arg(info.nFileIndexHigh)
+        .arg(info.nFileIndexLow);
+}
+
+bool FilePlatform::namesEqual(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
 QString FilePlatform::lastErrorText()

@@ -1,6 +1,6 @@
 #include "InstallationJournal.h"
 
-#include "FilePlatform.h"
+#include "FolderHandle.h"
 #include "PackageEntryCheck.h"
 #include "module/FaultInjection.h"
 
@@ -34,7 +34,7 @@ QStringList InstallationJournal::createdDirectories() const
     return m_createdDirectories;
 }
 
-bool InstallationJournal::write(const QString& path, const QString& partialPath, QString* error) const
+bool InstallationJournal::write(FolderHandle& folder, const QString& name, const QString& partialName)
 {
     QJsonArray files;
     for (const Entry& entry : m_entries)
@@ -47,46 +47,47 @@ bool InstallationJournal::write(const QString& path, const QString& partialPath,
 
     // A journal half written when the process or the power went is left
     // under its partial name, which no roll-back ever plays back.
-    QFile::remove(partialPath);
-    QFile file(partialPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-        *error = file.errorString();
+    folder.removeTree(partialName);
+    QFile file;
+    if (!folder.createFile(file, partialName, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        m_error = folder.errorString();
         return false;
     }
     if (file.write(bytes) != bytes.size()) {
-        *error = file.errorString();
+        m_error = file.errorString();
         file.close();
-        QFile::remove(partialPath);
+        folder.remove(partialName);
         return false;
     }
     UPDATER_FAULT_POINT("journal.written");
-    const bool flushed = FilePlatform::flushFile(file);
+    const bool flushed = folder.flushFile(file);
     file.close();
     if (!flushed || file.error() != QFileDevice::NoError) {
-        *error = flushed ? file.errorString() : FilePlatform::lastErrorText();
-        QFile::remove(partialPath);
+        m_error = flushed ? file.errorString() : folder.errorString();
+        folder.remove(partialName);
         return false;
     }
-    if (!FilePlatform::moveFile(partialPath, path)) {
-        *error = FilePlatform::lastErrorText();
-        QFile::remove(partialPath);
+    if (!folder.rename(partialName, folder, name, false)) {
+        m_error = folder.errorString();
+        folder.remove(partialName);
         return false;
     }
-    if (!FilePlatform::flushDirectory(QFileInfo(path).absolutePath())) {
-        *error = FilePlatform::lastErrorText();
-        QFile::remove(path);
+    if (!folder.flush()) {
+        m_error = folder.errorString();
+        folder.remove(name);
         return false;
     }
     return true;
 }
 
-InstallationJournal::ReadOutcome InstallationJournal::read(const QString& path, const QDir& installDir, QString* error)
+InstallationJournal::ReadOutcome InstallationJournal::read(FolderHandle& folder, const QString& name,
+                                                           const QDir& installDir)
 {
     m_entries.clear();
     m_createdDirectories.clear();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    QFile file;
+    if (!folder.openFile(file, name)) {
+        m_error = folder.errorString();
         return Unreadable;
     }
     QJsonParseError parseError;
@@ -94,7 +95,7 @@ InstallationJournal::ReadOutcome InstallationJournal::read(const QString& path, 
     const QJsonObject root = document.object();
     if (document.isNull() || root.value(QStringLiteral("format")).toInt() != FormatVersion
         || !root.value(QStringLiteral("files")).isArray()) {
-        *error = document.isNull() ? parseError.errorString() : QStringLiteral("unknown journal format");
+        m_error = document.isNull() ? parseError.errorString() : QStringLiteral("unknown journal format");
         return Unreadable;
     }
     m_runStamp = root.value(QStringLiteral("runStamp")).toString();
@@ -108,7 +109,7 @@ InstallationJournal::ReadOutcome InstallationJournal::read(const QString& path, 
         entry.existed = object.value(QStringLiteral("existed")).toBool();
         QString reason;
         if (!PackageEntryCheck::isSafeInstallPath(installDir, entry.path, false, &reason)) {
-            *error = QStringLiteral("the path \"%1\" is refused: %2").arg(entry.path, reason);
+            m_error = QStringLiteral("the path \"%1\" is refused: %2").arg(entry.path, reason);
             return Untrusted;
         }
         entries.append(entry);
@@ -119,7 +120,7 @@ InstallationJournal::ReadOutcome InstallationJournal::read(const QString& path, 
         const QString directory = value.toString();
         QString reason;
         if (!PackageEntryCheck::isSafeInstallPath(installDir, directory, true, &reason)) {
-            *error = QStringLiteral("the folder \"%1\" is refused: %2").arg(directory, reason);
+            m_error = QStringLiteral("the folder \"%1\" is refused: %2").arg(directory, reason);
             return Untrusted;
         }
         directories.append(directory);

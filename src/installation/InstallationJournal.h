@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVector>
 
+class FolderHandle;
+
 // What an installation is about to change, written to the disk before it
 // moves the first file, so that an installation interrupted at any moment
 // (killed, power cut) can be rolled back by the next one: its run stamp,
@@ -40,12 +42,16 @@ public:
     // Deepest first.
     QStringList createdDirectories() const;
 
-    // Writes the journal to partialPath, flushes it to the disk, renames it
-    // to path and flushes the folder: afterwards the journal is on the disk
-    // whole, and before that it is not there under its name at all.
-    bool write(const QString& path, const QString& partialPath, QString* error) const;
-    // Reads the journal; its paths are relative to installDir.
-    ReadOutcome read(const QString& path, const QDir& installDir, QString* error);
+    // Writes the journal to partialName in the folder, flushes it to the
+    // disk, renames it to name and flushes the folder: afterwards the
+    // journal is on the disk whole, and before that it is not there under
+    // its name at all.
+    bool write(FolderHandle& folder, const QString& name, const QString& partialName);
+    // Reads the journal `name` of the folder; its paths are relative to
+    // installDir.
+    ReadOutcome read(FolderHandle& folder, const QString& name, const QDir& installDir);
+    // Why the last write or read failed.
+    QString errorString() const { return m_error; }
 
 private:
     // Written for whoever reads the file; the roll-back knows the run stamp
@@ -53,6 +59,7 @@ private:
     QString m_runStamp;
     QVector<Entry> m_entries;
     QStringList m_createdDirectories;
+    QString m_error;
 };
 
 #endif

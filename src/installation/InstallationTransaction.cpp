@@ -6,39 +6,13 @@
 #include "module/FaultInjection.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QThread>
-
-namespace {
-
-// Pauses between two looks at a lock another installation holds: short at
-// first (an installation's clean-up may be ending), then 50 ms.
-const int FirstLockPauseMs = 1;
-const int LongestLockPauseMs = 50;
-
-QString folderRefusal(FilePlatform::FolderState state)
-{
-    switch (state) {
-    case FilePlatform::FolderState::Link:
-        return QStringLiteral("it is a symbolic link");
-    case FilePlatform::FolderState::NotAFolder:
-        return QStringLiteral("it is not a folder");
-    case FilePlatform::FolderState::Foreign:
-        return QStringLiteral("it belongs to another user");
-    default:
-        return QStringLiteral("it cannot be looked at (%1)").arg(FilePlatform::lastErrorText());
-    }
-}
-
-} // namespace
 
 InstallationTransaction::InstallationTransaction(const QDir& installDir)
     : m_installDir(installDir.absolutePath())
     , m_updates(m_installDir)
-    , m_lockHandle(FilePlatform::NoLockHandle)
 {
 }
 
@@ -68,67 +42,43 @@ int InstallationTransaction::oldNameReserve()
 
 InstallationTransaction::FolderCheck InstallationTransaction::openUpdatesFolder(bool create)
 {
-    FilePlatform::FolderState state = FilePlatform::folderState(m_updates.path());
-    if (state == FilePlatform::FolderState::Missing) {
-        if (!create)
-            return FolderCheck::Missing;
-        if (!m_updates.create())
-            return FolderCheck::CannotCreate;
-        state = FilePlatform::folderState(m_updates.path());
+    m_installFolder = FolderHandle::open(m_installDir.absolutePath());
+    if (!m_installFolder.isOpen()) {
+        m_error = m_installFolder.errorString();
+        return FolderCheck::CannotCreate;
     }
-    if (state == FilePlatform::FolderState::Usable)
-        return FolderCheck::Ready;
-    LOG_UPDATER(WARN) << "InstallationTransaction::openUpdatesFolder :: " << m_updates.path()
-                      << " is refused: " << folderRefusal(state)
-                      << ". Nothing is read from it or written through it.";
-    return FolderCheck::Refused;
+    switch (m_updates.open(m_installFolder, create)) {
+    case UpdatesFolder::Opened::Ready:
+        break;
+    case UpdatesFolder::Opened::Missing:
+        return FolderCheck::Missing;
+    case UpdatesFolder::Opened::CannotCreate:
+        m_error = m_updates.errorString();
+        return FolderCheck::CannotCreate;
+    case UpdatesFolder::Opened::Refused:
+        LOG_UPDATER(WARN) << "InstallationTransaction::openUpdatesFolder :: " << m_updates.path()
+                          << " is refused: " << m_updates.errorString()
+                          << ". Nothing is read from it or written through it.";
+        return FolderCheck::Refused;
+    }
+    if (m_updates.madePrivate())
+        LOG_UPDATER(NOTICE) << "InstallationTransaction::openUpdatesFolder :: " << m_updates.path()
+                            << " could be written by group or others; it was made private (rwx for its owner only) "
+                               "before anything in it was read.";
+    return FolderCheck::Ready;
 }
 
 bool InstallationTransaction::lock(int timeoutMs)
 {
-    if (m_lockHandle != FilePlatform::NoLockHandle)
+    if (m_updates.lock(timeoutMs))
         return true;
-    m_lockBusy = false;
-    const QString path = m_updates.lockPath();
-    QElapsedTimer clock;
-    clock.start();
-    int pauseMs = FirstLockPauseMs;
-    for (;;) {
-        const qintptr handle = FilePlatform::openLockFile(path);
-        if (handle == FilePlatform::NoLockHandle) {
-            m_error = FilePlatform::lastErrorText();
-            return false;
-        }
-        UPDATER_FAULT_POINT("lock.created");
-        const FilePlatform::LockOutcome outcome = FilePlatform::lockFile(handle, path);
-        if (outcome == FilePlatform::LockOutcome::Locked) {
-            m_lockHandle = handle;
-            return true;
-        }
-        FilePlatform::releaseLockFile(handle, path, false);
-        if (outcome == FilePlatform::LockOutcome::Failed) {
-            m_error = FilePlatform::lastErrorText();
-            return false;
-        }
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0) {
-            m_lockBusy = true;
-            return false;
-        }
-        if (outcome == FilePlatform::LockOutcome::Busy) {
-            QThread::msleep(ulong(qMin<qint64>(pauseMs, left)));
-            pauseMs = qMin(pauseMs * 2, LongestLockPauseMs);
-        }
-    }
+    m_error = m_updates.errorString();
+    return false;
 }
 
 void InstallationTransaction::unlock()
 {
-    // The file goes while the lock is still ours: an installer that opened
-    // it meanwhile finds, once it has the lock, that the path names another
-    // file or none, and starts again.
-    FilePlatform::releaseLockFile(m_lockHandle, m_updates.lockPath(), true);
-    m_lockHandle = FilePlatform::NoLockHandle;
+    m_updates.unlock();
 }
 
 void InstallationTransaction::recover()
@@ -147,46 +97,57 @@ void InstallationTransaction::recover()
     for (const QString& stamp : m_updates.stampFolders()) {
         if (keep.contains(stamp))
             continue;
-        removeUnpackFolder(stamp);
-        if (FilePlatform::entryExists(m_updates.unpackPath(stamp)))
-            LOG_UPDATER(WARN) << "InstallationTransaction::recover :: Unpack folder " << stamp
-                              << " of an interrupted installation cannot be removed.";
-        else
+        if (m_updates.folder().removeTree(stamp))
             LOG_UPDATER(NOTICE) << "InstallationTransaction::recover :: Unpack folder " << stamp
                                 << " of an interrupted installation removed.";
+        else
+            LOG_UPDATER(WARN) << "InstallationTransaction::recover :: Unpack folder " << stamp
+                              << " of an interrupted installation cannot be removed: "
+                              << m_updates.folder().errorString();
     }
     // Written only partly when the process or the power went: nothing was
     // changed on the strength of them.
     for (const QString& name : m_updates.partialJournals())
-        QFile::remove(m_updates.dir().absoluteFilePath(name));
+        m_updates.folder().removeTree(name);
 }
 
-// A journal found on the disk. A damaged one still names its run stamp: the
-// files moved aside under it can be found by their names and put back.
+// A journal found on the disk. One that cannot be read, or that names a
+// path it could not have written, is not followed: the files moved aside
+// under its run stamp are found by their names inside the installation
+// folder and put back, and the journal is moved aside for a person to look
+// at, so that it neither warns at every call nor holds anything back.
 void InstallationTransaction::rollBackInterrupted(const QString& runStamp)
 {
-    const QString journalPath = m_updates.journalPath(runStamp);
+    const QString journalName = UpdatesFolder::journalName(runStamp);
+    const QString journalPath = m_updates.pathOf(journalName);
     InstallationJournal journal;
-    QString error;
-    const InstallationJournal::ReadOutcome read = journal.read(journalPath, m_installDir, &error);
-    if (read == InstallationJournal::Untrusted) {
-        LOG_UPDATER(WARN) << "InstallationTransaction::recover :: The journal " << journalPath << " is not played back ("
-                          << error << "); it is left as it is.";
-        return;
-    }
-    if (read == InstallationJournal::Unreadable) {
+    const InstallationJournal::ReadOutcome read = journal.read(m_updates.folder(), journalName, m_installDir);
+    const bool followed = read == InstallationJournal::Read;
+    if (!followed) {
         const QString suffix = oldName(QString(), runStamp);
-        LOG_UPDATER(WARN) << "InstallationTransaction::recover :: The journal " << journalPath << " cannot be read ("
-                          << error << "); restoring the files named *" << suffix << ".";
         QVector<InstallationJournal::Entry> entries;
-        const QStringList oldFiles = findFilesRecursive(m_installDir, {QLatin1Char('*') + suffix});
+        const QStringList oldFiles = findFilesRecursive(m_installDir, {QLatin1Char('*') + suffix},
+                                                        {QString::fromLatin1(UpdatesFolder::Name)});
         for (const QString& oldFile : oldFiles)
             entries.append({m_installDir.relativeFilePath(oldFile.chopped(suffix.size())), true});
+        const QString reason = journal.errorString();
         journal = InstallationJournal(runStamp, entries, QStringList());
+        int restored = 0;
+        const bool complete = playBack(runStamp, journal, RollBackReport(), &restored, false);
+        if (complete && m_updates.reject(journalName))
+            LOG_UPDATER(WARN) << "InstallationTransaction::recover :: The journal " << journalPath
+                              << (read == InstallationJournal::Untrusted ? " is not played back (" : " cannot be read (")
+                              << reason << "); " << restored << " files named *" << suffix
+                              << " went back, and the journal was moved aside as " << journalName << ".rejected.";
+        else
+            LOG_UPDATER(WARN) << "InstallationTransaction::recover :: The journal " << journalPath
+                              << " cannot be used (" << reason << "); " << restored << " files named *" << suffix
+                              << " went back, not all of them. The next update call tries again.";
+        return;
     }
 
     int restored = 0;
-    if (playBack(runStamp, journal, RollBackReport(), &restored))
+    if (playBack(runStamp, journal, RollBackReport(), &restored, true))
         LOG_UPDATER(NOTICE) << "InstallationTransaction::recover :: Interrupted installation " << runStamp
                             << " rolled back: " << restored << " files went back.";
     else
@@ -200,13 +161,14 @@ void InstallationTransaction::rollBackInterrupted(const QString& runStamp)
 // journal.
 void InstallationTransaction::finishInterruptedCleanUp(const QString& runStamp)
 {
-    const QString committedPath = m_updates.committedPath(runStamp);
+    const QString committedName = UpdatesFolder::committedName(runStamp);
     InstallationJournal journal;
-    QString error;
-    if (journal.read(committedPath, m_installDir, &error) != InstallationJournal::Read) {
-        LOG_UPDATER(WARN) << "InstallationTransaction::recover :: The journal " << committedPath
-                          << " of a committed installation is not used (" << error << "); it is removed.";
-        QFile::remove(committedPath);
+    if (journal.read(m_updates.folder(), committedName, m_installDir) != InstallationJournal::Read) {
+        LOG_UPDATER(WARN) << "InstallationTransaction::recover :: The journal " << m_updates.pathOf(committedName)
+                          << " of a committed installation is not used (" << journal.errorString()
+                          << "); it was moved aside as " << committedName << ".rejected.";
+        if (!m_updates.reject(committedName))
+            m_updates.folder().remove(committedName);
         return;
     }
     QStringList oldFiles;
@@ -216,21 +178,10 @@ void InstallationTransaction::finishInterruptedCleanUp(const QString& runStamp)
     }
     removeFiles(oldFiles);
     UPDATER_FAULT_POINT("recovery.cleaned");
-    removeUnpackFolder(runStamp);
-    QFile::remove(committedPath);
+    m_updates.folder().removeTree(runStamp);
+    m_updates.folder().remove(committedName);
     LOG_UPDATER(NOTICE) << "InstallationTransaction::recover :: The clean-up of installation " << runStamp
                         << " finished: its old files were deleted.";
-}
-
-void InstallationTransaction::removeUnpackFolder(const QString& runStamp)
-{
-    const QString path = m_updates.unpackPath(runStamp);
-    const QFileInfo info(path);
-    // A link in its place is removed itself, never what it leads to.
-    if (info.isSymLink() || !info.isDir())
-        QFile::remove(path);
-    else
-        QDir(path).removeRecursively();
 }
 
 bool InstallationTransaction::createUnpackFolder()
@@ -239,7 +190,20 @@ bool InstallationTransaction::createUnpackFolder()
     while (!m_updates.stampIsFree(QString::number(stamp)))
         ++stamp;
     m_runStamp = QString::number(stamp);
-    return m_updates.dir().mkdir(m_runStamp);
+    m_unpackFolder = m_updates.folder().openFolder(m_runStamp, true);
+    if (m_unpackFolder.isOpen())
+        return true;
+    m_error = m_unpackFolder.errorString();
+    return false;
+}
+
+bool InstallationTransaction::removeUnpackFolder()
+{
+    m_unpackFolder = FolderHandle();
+    if (m_updates.folder().removeTree(m_runStamp))
+        return true;
+    m_error = m_updates.folder().errorString();
+    return false;
 }
 
 bool InstallationTransaction::begin(const QStringList& relativePaths)
@@ -249,8 +213,8 @@ bool InstallationTransaction::begin(const QStringList& relativePaths)
     m_foundKinds.clear();
     m_foundKinds.reserve(relativePaths.size());
     for (const QString& path : relativePaths) {
-        const FilePlatform::EntryKind kind = FilePlatform::entryKind(absolute(path));
-        entries.append({path, kind != FilePlatform::EntryKind::Missing});
+        const FolderHandle::Kind kind = m_installFolder.kind(path);
+        entries.append({path, kind != FolderHandle::Kind::Missing});
         m_foundKinds.insert(path, kind);
     }
     // Folders that the new files need and that are not there yet; a roll-back
@@ -258,18 +222,21 @@ bool InstallationTransaction::begin(const QStringList& relativePaths)
     m_journal = InstallationJournal(m_runStamp, entries, missingParentDirectories(relativePaths));
     m_installedPaths.clear();
     m_movedAsidePaths.clear();
-    if (!m_journal.write(m_updates.journalPath(m_runStamp), m_updates.partialJournalPath(m_runStamp), &m_error))
+    if (!m_journal.write(m_updates.folder(), UpdatesFolder::journalName(m_runStamp),
+                         UpdatesFolder::partialJournalName(m_runStamp))) {
+        m_error = m_journal.errorString();
         return false;
+    }
     m_begun = true;
     return true;
 }
 
 bool InstallationTransaction::holdsFile(const QString& path) const
 {
-    switch (m_foundKinds.value(path, FilePlatform::EntryKind::Missing)) {
-    case FilePlatform::EntryKind::File:
+    switch (m_foundKinds.value(path, FolderHandle::Kind::Missing)) {
+    case FolderHandle::Kind::File:
         return true;
-    case FilePlatform::EntryKind::Link:
+    case FolderHandle::Kind::Link:
         return QFileInfo(absolute(path)).isFile();
     default:
         return false;
@@ -278,18 +245,20 @@ bool InstallationTransaction::holdsFile(const QString& path) const
 
 bool InstallationTransaction::moveAside(const QString& path)
 {
-    if (FilePlatform::moveFile(absolute(path), absolute(oldName(path)))) {
+    if (m_installFolder.rename(path, m_installFolder, oldName(path), false)) {
         m_movedAsidePaths.append(path);
         return true;
     }
-    m_error = FilePlatform::lastErrorText();
+    m_error = m_installFolder.errorString();
     return false;
 }
 
 bool InstallationTransaction::moveIn(const QString& source, const QString& path)
 {
-    if (!FilePlatform::moveFile(source, absolute(path))) {
-        m_error = FilePlatform::lastErrorText();
+    m_inTheWay = false;
+    if (!m_unpackFolder.rename(source, m_installFolder, path, false)) {
+        m_error = m_unpackFolder.errorString();
+        m_inTheWay = m_unpackFolder.lastFailureWasExisting();
         return false;
     }
     m_installedPaths.append(path);
@@ -323,17 +292,18 @@ bool InstallationTransaction::flushChanged(const QStringList& files, const QStri
 
 bool InstallationTransaction::commit()
 {
-    const QString journalPath = m_updates.journalPath(m_runStamp);
-    const QString committedPath = m_updates.committedPath(m_runStamp);
-    if (!FilePlatform::moveFile(journalPath, committedPath)) {
-        m_error = FilePlatform::lastErrorText();
+    FolderHandle& updates = m_updates.folder();
+    const QString journalName = UpdatesFolder::journalName(m_runStamp);
+    const QString committedName = UpdatesFolder::committedName(m_runStamp);
+    if (!updates.rename(journalName, updates, committedName, false)) {
+        m_error = updates.errorString();
         return false;
     }
-    if (!FilePlatform::flushDirectory(m_updates.path())) {
+    if (!updates.flush()) {
         // Not known to be on the disk: a power cut could still bring back
         // the journal, and with it the roll-back. Undone, to roll back now.
-        m_error = FilePlatform::lastErrorText();
-        if (FilePlatform::replaceFile(committedPath, journalPath))
+        m_error = updates.errorString();
+        if (updates.rename(committedName, updates, journalName, true))
             return false;
     }
     m_committed = true;
@@ -343,7 +313,7 @@ bool InstallationTransaction::commit()
 void InstallationTransaction::finish()
 {
     if (m_committed)
-        QFile::remove(m_updates.committedPath(m_runStamp));
+        m_updates.folder().remove(UpdatesFolder::committedName(m_runStamp));
 }
 
 bool InstallationTransaction::rollBack(const RollBackReport& report)
@@ -352,15 +322,16 @@ bool InstallationTransaction::rollBack(const RollBackReport& report)
         return true;
     m_rolledBack = true;
     int restored = 0;
-    return playBack(m_runStamp, m_journal, report, &restored);
+    return playBack(m_runStamp, m_journal, report, &restored, true);
 }
 
 // Puts back what the installation with this run stamp moved aside, removes
 // what it added and the folders it made, flushes that, then removes its
-// unpack folder and, last, its journal. Every step can be repeated, so a
-// roll-back that is itself interrupted is finished by the next one.
+// unpack folder and, last (with removeJournal), its journal. Every step can
+// be repeated, so a roll-back that is itself interrupted is finished by the
+// next one.
 bool InstallationTransaction::playBack(const QString& runStamp, const InstallationJournal& journal,
-                                       const RollBackReport& report, int* restored)
+                                       const RollBackReport& report, int* restored, bool removeJournal)
 {
     bool complete = true;
     QStringList changed;
@@ -368,23 +339,21 @@ bool InstallationTransaction::playBack(const QString& runStamp, const Installati
         RollBackStep step;
         step.path = entry.path;
         step.oldName = oldName(entry.path, runStamp);
-        const QString path = absolute(entry.path);
-        const QString old = absolute(step.oldName);
-        step.oldFileExisted = FilePlatform::entryExists(old);
+        step.oldFileExisted = m_installFolder.kind(step.oldName) != FolderHandle::Kind::Missing;
         if (step.oldFileExisted) {
-            if (FilePlatform::replaceFile(old, path)) {
+            if (m_installFolder.rename(step.oldName, m_installFolder, entry.path, true)) {
                 step.action = RollBackStep::Restored;
                 ++*restored;
-                changed.append(path);
+                changed.append(absolute(entry.path));
                 UPDATER_FAULT_POINT("recovery.restore");
             } else {
                 step.action = RollBackStep::Failed;
-                step.error = FilePlatform::lastErrorText();
+                step.error = m_installFolder.errorString();
             }
-        } else if (!entry.existed && FilePlatform::entryExists(path)) {
-            if (QFile::remove(path)) {
+        } else if (!entry.existed && m_installFolder.kind(entry.path) != FolderHandle::Kind::Missing) {
+            if (m_installFolder.remove(entry.path)) {
                 step.action = RollBackStep::Removed;
-                changed.append(path);
+                changed.append(absolute(entry.path));
                 UPDATER_FAULT_POINT("recovery.remove");
             } else {
                 step.action = RollBackStep::Failed;
@@ -401,9 +370,8 @@ bool InstallationTransaction::playBack(const QString& runStamp, const Installati
         if (report)
             report(step);
     }
-    QDir current(m_installDir);
     for (const QString& directory : journal.createdDirectories()) {
-        if (current.rmdir(directory))
+        if (m_installFolder.removeFolder(directory))
             changed.append(absolute(directory));
     }
 
@@ -414,14 +382,17 @@ bool InstallationTransaction::playBack(const QString& runStamp, const Installati
                           << FilePlatform::lastErrorText();
         return false;
     }
-    removeUnpackFolder(runStamp);
+    FolderHandle& updates = m_updates.folder();
+    updates.removeTree(runStamp);
     UPDATER_FAULT_POINT("recovery.unpack-folder-removed");
-    QFile::remove(m_updates.journalPath(runStamp));
-    FilePlatform::flushDirectory(m_updates.path());
+    if (removeJournal) {
+        updates.remove(UpdatesFolder::journalName(runStamp));
+        updates.flush();
+    }
     return true;
 }
 
-QStringList InstallationTransaction::pendingStamps() const
+QStringList InstallationTransaction::pendingStamps()
 {
     return m_updates.journalStamps();
 }

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "FilePlatform.h"
+#include "FolderHandle.h"
 #include "InstallationJournal.h"
 #include "UpdatesFolder.h"
 
@@ -24,13 +25,19 @@
 //
 //     InstallationTransaction transaction(QDir::current());
 //     transaction.openUpdatesFolder(true) == Ready, transaction.lock(wait),
-//     transaction.recover(), transaction.createUnpackFolder(), (unpack)
+//     transaction.recover(), transaction.createUnpackFolder(),
+//     (unpack into transaction.unpackFolder())
 //     transaction.begin(paths)          // the journal is on the disk
 //     transaction.moveAside(path) ...   // existing files to their old names
 //     transaction.moveIn(source, path) ...
 //     transaction.flush()               // everything new is on the disk
 //     transaction.commit()              // the commit point
 //     (delete old files)  transaction.finish()
+//
+// The installation folder and "UPDATES" are held by handles from the moment
+// they are opened, and every step in them goes through those handles (see
+// FolderHandle): a folder renamed or exchanged for a link meanwhile changes
+// nothing outside them.
 //
 // The roll-back is one function, the playback of a journal: the same for an
 // installation that fails in this process and for one that a killed process
@@ -45,7 +52,7 @@ public:
         Ready,        // "UPDATES" is there and can be trusted
         Missing,      // not there (and not to be created)
         CannotCreate, // not there and cannot be made
-        Refused,      // a link, not a folder, or another user's: never used
+        Refused,      // a link, not a folder, another user's, open to others' writes: never used
     };
 
     // One path of a roll-back, as it went.
@@ -69,10 +76,12 @@ public:
     InstallationTransaction(const InstallationTransaction&) = delete;
     InstallationTransaction& operator=(const InstallationTransaction&) = delete;
 
-    const UpdatesFolder& updatesFolder() const { return m_updates; }
+    UpdatesFolder& updatesFolder() { return m_updates; }
 
-    // Checks "UPDATES" before anything is read from it or written into it
-    // (and creates it when missing, with create). A refusal is logged here.
+    // Opens the installation folder and "UPDATES" and checks the latter
+    // before anything is read from it or written into it (and creates it
+    // when missing, with create). A refusal, and an "UPDATES" made private,
+    // are logged here.
     FolderCheck openUpdatesFolder(bool create);
 
     // Takes the folder's lock, waiting up to timeoutMs for another
@@ -81,7 +90,7 @@ public:
     bool lock(int timeoutMs);
     // Why lock() failed: another installation holds the lock (or the lock
     // file could not be opened: no permission, disk full).
-    bool lockWasBusy() const { return m_lockBusy; }
+    bool lockWasBusy() const { return m_updates.lockWasBusy(); }
     void unlock();
 
     // Under the lock: rolls back every installation that left a journal,
@@ -93,7 +102,10 @@ public:
     // one when a name of it is taken) and makes the unpack folder.
     bool createUnpackFolder();
     QString runStamp() const { return m_runStamp; }
-    QString unpackPath() const { return m_updates.unpackPath(m_runStamp); }
+    QString unpackPath() const { return m_updates.pathOf(m_runStamp); }
+    const FolderHandle& unpackFolder() const { return m_unpackFolder; }
+    // Removes the unpack folder with all it holds.
+    bool removeUnpackFolder();
 
     QString oldName(const QString& path) const { return oldName(path, m_runStamp); }
     static QString oldName(const QString& path, const QString& runStamp);
@@ -108,8 +120,11 @@ public:
     bool holdsFile(const QString& path) const;
     // Renames the file at the path to its old name; never over anything.
     bool moveAside(const QString& path);
-    // Moves the new file into place at the path; never over anything.
+    // Moves the new file at `source` in the unpack folder into place at the
+    // path; never over anything.
     bool moveIn(const QString& source, const QString& path);
+    // Whether the last failure of moveIn() was something in the way.
+    bool lastMoveFoundSomething() const { return m_inTheWay; }
     // The paths moveIn() put in place, and those moveAside() moved aside.
     QStringList installedPaths() const { return m_installedPaths; }
     QStringList movedAsidePaths() const { return m_movedAsidePaths; }
@@ -128,29 +143,29 @@ public:
 
     // Run stamps of other installations whose roll-back is still pending:
     // their old files must stay.
-    QStringList pendingStamps() const;
+    QStringList pendingStamps();
 
     // Why the last step failed, for the log.
     QString errorString() const { return m_error; }
 
 private:
     bool playBack(const QString& runStamp, const InstallationJournal& journal, const RollBackReport& report,
-                  int* restored);
+                  int* restored, bool removeJournal);
     void rollBackInterrupted(const QString& runStamp);
     void finishInterruptedCleanUp(const QString& runStamp);
-    void removeUnpackFolder(const QString& runStamp);
     bool flushChanged(const QStringList& files, const QStringList& changedEntries);
     QString absolute(const QString& path) const { return m_installDir.absoluteFilePath(path); }
 
     QDir m_installDir;
+    FolderHandle m_installFolder;
     UpdatesFolder m_updates;
-    qintptr m_lockHandle;
-    bool m_lockBusy = false;
+    FolderHandle m_unpackFolder;
+    bool m_inTheWay = false;
     QString m_runStamp;
     InstallationJournal m_journal;
     QStringList m_installedPaths;
     QStringList m_movedAsidePaths;
-    QHash<QString, FilePlatform::EntryKind> m_foundKinds; // what begin() found at each path
+    QHash<QString, FolderHandle::Kind> m_foundKinds; // what begin() found at each path
     bool m_begun = false;
     bool m_committed = false;
     bool m_rolledBack = false;

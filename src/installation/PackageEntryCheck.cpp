@@ -1,6 +1,5 @@
 #include "PackageEntryCheck.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -9,6 +8,7 @@
 #include "FilePlatform.h"
 #include "InstallationTransaction.h"
 #include "PackageIndex.h"
+#include "UpdatesFolder.h"
 
 namespace {
 
@@ -69,6 +69,10 @@ bool PackageEntryCheck::checkName(const QString& name, QStringList* components)
     }
     if (components->isEmpty())
         return refuse(name, QStringLiteral("names the unpack folder itself"));
+    // The module's journals, lock and unpack folders: a package that brought
+    // its own would have them played back, or break the lock.
+    if (FilePlatform::namesEqual(components->first(), QLatin1String(UpdatesFolder::Name)))
+        return refuse(name, QStringLiteral("inside the module's own folder UPDATES, which no package may write to"));
     return true;
 }
 
@@ -122,34 +126,49 @@ bool PackageEntryCheck::resolve(QStringList path, const QStringList& components,
 }
 
 // Whether installing a file under these components would pass through a
-// symbolic link of the installation folder that leads out of it (or nowhere).
-bool PackageEntryCheck::leadsOutsideInstallDir(const QDir& installDir, const QString& canonicalInstallDir,
-                                               const QStringList& components)
+// symbolic link of the installation folder that leads out of it (or
+// nowhere), or into the module's own folder "UPDATES".
+PackageEntryCheck::PrefixState PackageEntryCheck::installPrefixState(const QDir& installDir,
+                                                                     const QString& canonicalInstallDir,
+                                                                     const QStringList& components)
 {
     // Most entries share their folders: each folder is looked at once.
     QString prefix;
+    bool throughLink = false;
     for (int i = 0; i + 1 < components.size(); ++i) {
         prefix = prefix.isEmpty() ? components.at(i) : prefix + QLatin1Char('/') + components.at(i);
-        const auto known = m_outsideChecked.constFind(prefix);
-        PrefixState state;
-        if (known != m_outsideChecked.constEnd()) {
-            state = *known;
-        } else {
+        Prefix known = m_prefixes.value(prefix);
+        if (!m_prefixes.contains(prefix)) {
             const QFileInfo info(installDir.absoluteFilePath(prefix));
+            known.throughLink = throughLink || info.isSymLink();
             if (info.isSymLink()) {
                 const QString target = info.canonicalFilePath();
-                state = target.isEmpty() || !isInside(target, canonicalInstallDir) ? LeadsOut : Inside;
+                known.state = target.isEmpty() || !isInside(target, canonicalInstallDir) ? LeadsOut : Inside;
             } else {
-                state = info.exists() ? Inside : Missing;
+                known.state = info.exists() ? Inside : Missing;
             }
-            m_outsideChecked.insert(prefix, state);
+            // Reached through a link, or spelt otherwise on a file system
+            // that ignores case: it may be the module's own folder.
+            if (known.state == Inside && !m_updatesId.isEmpty() && (i == 0 || known.throughLink)
+                && FilePlatform::fileIdentity(info.absoluteFilePath()) == m_updatesId)
+                known.state = IntoUpdates;
+            m_prefixes.insert(prefix, known);
         }
-        if (state == LeadsOut)
-            return true;
-        if (state == Missing)
-            return false;
+        throughLink = known.throughLink;
+        if (known.state == Missing)
+            return Inside; // nothing deeper is there either
+        if (known.state != Inside)
+            return known.state;
     }
-    return false;
+    return Inside;
+}
+
+bool PackageEntryCheck::refuseInstallPrefix(const QString& name, PrefixState state)
+{
+    return refuse(name, state == IntoUpdates
+                            ? QStringLiteral("installed through a symbolic link into the module's own folder UPDATES")
+                            : QStringLiteral("installed through a symbolic link that leads out of the installation "
+                                             "folder"));
 }
 
 bool PackageEntryCheck::isSafeInstallPath(const QDir& installDir, const QString& path, bool followLast,
@@ -163,8 +182,12 @@ bool PackageEntryCheck::isSafeInstallPath(const QDir& installDir, const QString&
     }
     if (followLast)
         components.append(QStringLiteral("."));
-    if (check.leadsOutsideInstallDir(installDir, installDir.canonicalPath(), components)) {
-        *reason = QStringLiteral("through a symbolic link that leads out of the installation folder");
+    check.m_updatesId =
+        FilePlatform::fileIdentity(installDir.absoluteFilePath(QString::fromLatin1(UpdatesFolder::Name)));
+    const PrefixState state = check.installPrefixState(installDir, installDir.canonicalPath(), components);
+    if (state != Inside) {
+        check.refuseInstallPrefix(path, state);
+        *reason = check.reason();
         return false;
     }
     return true;
@@ -173,16 +196,20 @@ bool PackageEntryCheck::isSafeInstallPath(const QDir& installDir, const QString&
 PackageEntryCheck::Outcome PackageEntryCheck::check(const PackageIndex& index, const QDir& installDir)
 {
     m_links.clear();
-    m_outsideChecked.clear();
+    m_prefixes.clear();
+    m_linkCopies.clear();
+    m_folderLinks.clear();
+    m_updatesId = FilePlatform::fileIdentity(installDir.absoluteFilePath(QString::fromLatin1(UpdatesFolder::Name)));
     const QString canonicalInstallDir = installDir.canonicalPath();
     const int maxNameLength = FilePlatform::maxNameLength(installDir.absolutePath());
     m_oldNameReserve = InstallationTransaction::oldNameReserve();
     QSet<QString> files;
     const QVector<PackageIndex::Entry>& entries = index.entries();
+    QVector<QStringList> allComponents(entries.size());
     for (int i = 0; i < entries.size(); ++i) {
         const PackageIndex::Entry& entry = entries.at(i);
         const QString& name = entry.name;
-        QStringList components;
+        QStringList& components = allComponents[i];
         if (!checkName(name, &components))
             return Refused;
         // A folder is made of a name ending in "/" whatever the entry's
@@ -213,6 +240,7 @@ PackageEntryCheck::Outcome PackageEntryCheck::check(const PackageIndex& index, c
             target.replace(QLatin1Char('\\'), QLatin1Char('/'));
             static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
             Link link;
+            link.index = i;
             link.parent = where.mid(0, where.size() - 1);
             link.target = target.split(QLatin1Char('/'));
             QStringList resolvedTarget;
@@ -224,35 +252,62 @@ PackageEntryCheck::Outcome PackageEntryCheck::check(const PackageIndex& index, c
             }
             m_links.insert(joined(where), link);
         }
-        if (!isDirectory && leadsOutsideInstallDir(installDir, canonicalInstallDir, components)) {
-            refuse(name, QStringLiteral("installed through a symbolic link that leads out of the installation folder"));
-            return Refused;
+        if (!isDirectory) {
+            const PrefixState state = installPrefixState(installDir, canonicalInstallDir, components);
+            if (state != Inside) {
+                refuseInstallPrefix(name, state);
+                return Refused;
+            }
         }
     }
+    if (index.hasLinks() && !classifyLinks(index, allComponents))
+        return Refused;
     return Accepted;
 }
 
-PackageEntryCheck::Outcome PackageEntryCheck::checkUnpackedLinks(const QDir& unpackDir)
+// With every link of the package known: where each file and each link's
+// target lies once the links are followed. A link to a file of the package
+// is unpacked as a copy of that file, a link to a folder of it as nothing;
+// a link to what the package does not hold is refused, and so is a file
+// that the package holds twice, under its name and through a link.
+bool PackageEntryCheck::classifyLinks(const PackageIndex& index, const QVector<QStringList>& components)
 {
-    const QString canonicalUnpackDir = unpackDir.canonicalPath();
-    QDirIterator entries(unpackDir.absolutePath(), QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
-                         QDirIterator::Subdirectories);
-    while (entries.hasNext()) {
-        const QString path = entries.next();
-        const QFileInfo info = entries.fileInfo();
-        if (!info.isSymLink())
+    const QVector<PackageIndex::Entry>& entries = index.entries();
+    QHash<QString, int> fileAt;
+    QSet<QString> folders{QString()};
+    for (int i = 0; i < entries.size(); ++i) {
+        if (entries.at(i).isLink)
             continue;
-        const QString target = info.canonicalFilePath();
-        if (target.isEmpty()) {
-            refuse(unpackDir.relativeFilePath(path),
-                   QStringLiteral("symbolic link to nothing: %1 is not in the package")
-                       .arg(unpackDir.relativeFilePath(info.symLinkTarget())));
-            return Refused;
+        QStringList where;
+        if (!resolve(QStringList(), components.at(i), false, 0, &where))
+            return refuse(entries.at(i).name,
+                          QStringLiteral("written through a symbolic link that leads out of the unpack folder"));
+        for (int depth = 1; depth < where.size(); ++depth)
+            folders.insert(joined(where.mid(0, depth)));
+        const QString path = joined(where);
+        if (entries.at(i).isDirectory) {
+            folders.insert(path);
+            continue;
         }
-        if (!isInside(target, canonicalUnpackDir)) {
-            refuse(unpackDir.relativeFilePath(path), QStringLiteral("symbolic link that leads out of the unpack folder"));
-            return Refused;
-        }
+        if (fileAt.contains(path))
+            return refuse(entries.at(i).name, QStringLiteral("the archive holds this file twice: under this name "
+                                                             "and through a symbolic link"));
+        fileAt.insert(path, i);
     }
-    return Accepted;
+    for (auto link = m_links.constBegin(); link != m_links.constEnd(); ++link) {
+        QStringList target;
+        if (!resolve(link->parent, link->target, true, 0, &target))
+            return refuse(entries.at(link->index).name,
+                          QStringLiteral("symbolic link that leads out of the unpack folder"));
+        const QString path = joined(target);
+        const auto file = fileAt.constFind(path);
+        if (file != fileAt.constEnd())
+            m_linkCopies.insert(link->index, *file);
+        else if (folders.contains(path))
+            m_folderLinks.insert(link->index);
+        else
+            return refuse(entries.at(link->index).name,
+                          QStringLiteral("symbolic link to nothing: %1 is not in the package").arg(path));
+    }
+    return true;
 }

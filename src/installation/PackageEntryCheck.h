@@ -3,27 +3,33 @@
 
 #include <QDir>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 class PackageIndex;
 
 // Decides whether a package may be unpacked and installed: no entry may be
-// written outside the unpack folder or the installation folder.
+// written outside the unpack folder or the installation folder, nor into the
+// module's own folder "UPDATES".
 //
-// Before unpacking, check() reads the entry list and refuses a package when
-// an entry's name is absolute or has a ".." component, when an entry would be
-// written through a symbolic link (of the package itself) that leads out of
-// the unpack folder, when a link entry points out of it, or when a file would
-// be installed through a symbolic link of the installation folder that leads
-// out of that folder; also when a name is too long for the file system (or
-// for the name a later update moves the file aside to), or when the archive
-// holds the same file twice. The zip library skips such entries silently or follows
+// check() reads the entry list and refuses a package when an entry's name is
+// absolute or has a ".." component, names "UPDATES" or something in it (or
+// reaches it through a symbolic link of the installation folder), when an
+// entry would be written through a symbolic link (of the package itself)
+// that leads out of the unpack folder, when a link entry points out of it
+// or to nothing the package holds, or when a file would be installed
+// through a symbolic link of the installation folder that leads out of that
+// folder; also when a name is too long for the file system (or for the name
+// a later update moves the file aside to), or when the archive holds the
+// same file twice. The zip library skips such entries silently or follows
 // the links, so the check has to come first.
 //
-// After unpacking, checkUnpackedLinks() confirms on disk that every symbolic
-// link of the unpacked copy resolves inside it, so that no file from elsewhere
-// is copied into the installation through one.
+// The package's own links are never made on the disk: a file is unpacked
+// under its name in the archive, a link to a file of the package becomes a
+// copy of that file (linkCopies()), and a link to a folder of the package
+// installs nothing of its own (folderLinks()), as its files come under
+// their own names.
 class PackageEntryCheck
 {
 public:
@@ -33,7 +39,11 @@ public:
 
     // installDir: the folder the files will be installed into.
     Outcome check(const PackageIndex& index, const QDir& installDir);
-    Outcome checkUnpackedLinks(const QDir& unpackDir);
+
+    // After an accepted check: for each link entry to a file, the entry
+    // whose data it is to hold; the link entries to folders.
+    QHash<int, int> linkCopies() const { return m_linkCopies; }
+    QSet<int> folderLinks() const { return m_folderLinks; }
 
     // The entry that was refused and why, for the log.
     QString refusedEntry() const;
@@ -43,11 +53,13 @@ public:
     // folder that comes from elsewhere (an installation journal): relative,
     // no ".." component, and not through a symbolic link of the
     // installation folder that leads out of it (with followLast, the last
-    // component is such a link too: the path names a folder).
+    // component is such a link too: the path names a folder), and not
+    // "UPDATES" nor anything in it.
     static bool isSafeInstallPath(const QDir& installDir, const QString& path, bool followLast, QString* reason);
 
 private:
     struct Link {
+        int index = -1;
         QStringList parent; // where the link lies, with links resolved
         QStringList target; // its target's components, as stored
     };
@@ -57,13 +69,22 @@ private:
     bool checkNameLengths(const QString& name, const QStringList& components, bool isDirectory, int maxNameLength);
     bool resolve(QStringList path, const QStringList& components, bool followLast, int depth,
                  QStringList* resolved) const;
-    bool leadsOutsideInstallDir(const QDir& installDir, const QString& canonicalInstallDir,
-                                const QStringList& components);
+    enum PrefixState { Inside, LeadsOut, IntoUpdates, Missing };
+    struct Prefix {
+        PrefixState state = Missing;
+        bool throughLink = false; // it, or a folder above it, is a link
+    };
+    PrefixState installPrefixState(const QDir& installDir, const QString& canonicalInstallDir,
+                                   const QStringList& components);
+    bool refuseInstallPrefix(const QString& name, PrefixState state);
+    bool classifyLinks(const PackageIndex& index, const QVector<QStringList>& components);
 
-    enum PrefixState { Inside, LeadsOut, Missing };
-    QHash<QString, PrefixState> m_outsideChecked; // folders of the installation looked at
+    QHash<QString, Prefix> m_prefixes; // folders of the installation looked at
+    QString m_updatesId;                // the file identity of "UPDATES", when it is there
     int m_oldNameReserve = 0;
     QHash<QString, Link> m_links; // by the link's own resolved path
+    QHash<int, int> m_linkCopies;
+    QSet<int> m_folderLinks;
     QString m_refusedEntry;
     QString m_reason;
 };

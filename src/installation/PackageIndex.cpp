@@ -58,6 +58,8 @@ bool PackageIndex::read(int maxEntries)
         m_hasLinks = m_hasLinks || entry.isLink;
         m_entries.append(entry);
         error = unzGoToNextFile(file);
+        if (endsUncountedList(file, m_entries.size(), error))
+            error = UNZ_END_OF_LIST_OF_FILE;
     }
     zip.close();
     if (error != UNZ_OK && error != UNZ_END_OF_LIST_OF_FILE && !m_truncated) {
@@ -65,6 +67,14 @@ bool PackageIndex::read(int maxEntries)
         return false;
     }
     return true;
+}
+
+bool PackageIndex::endsUncountedList(unzFile file, qint64 entriesRead, int error)
+{
+    const quint64 Uncounted = 0xFFFF;
+    unz_global_info64 global;
+    return error == UNZ_BADZIPFILE && entriesRead % 65536 == qint64(Uncounted)
+           && unzGetGlobalInfo64(file, &global) == UNZ_OK && global.number_entry == Uncounted;
 }
 
 bool PackageIndex::readLinkTarget(int index, int maxSize, QByteArray* target) const

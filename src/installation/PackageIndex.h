@@ -40,6 +40,13 @@ public:
     // Whether the list was cut short at maxEntries + 1.
     bool isTruncated() const { return m_truncated; }
 
+    // Whether a failure to go to the next entry, after entriesRead entries,
+    // is in fact the end of the list: an archive of exactly 65,535 entries
+    // (or 65,535 more than a multiple of 65,536) written without zip64
+    // carries the count 0xFFFF, which the zip library takes for "count
+    // unknown" and reads past the last entry into the directory's end.
+    static bool endsUncountedList(unzFile file, qint64 entriesRead, int error);
+
     // The target a link entry stores, at most maxSize + 1 bytes of it (so
     // that a longer one shows as such); false when it cannot be read.
     bool readLinkTarget(int index, int maxSize, QByteArray* target) const;

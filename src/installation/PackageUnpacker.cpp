@@ -1,9 +1,8 @@
 #include "PackageUnpacker.h"
 
-#include "FilePlatform.h"
-#include "module/FaultInjection.h"
-
+#include "PackageEntryCheck.h"
 #include "PackageFileDevice.h"
+#include "module/FaultInjection.h"
 
 #include <quazip/quazip.h>
 
@@ -32,17 +31,74 @@ const int MinEntriesPerWorker = 32;
 // What making a file costs, counted in bytes written, for sharing the work.
 const qint64 FileCreationCost = 64 * 1024;
 
+// Folders opened from a worker's handles of the destination, by their
+// names below it. Most entries of a package lie in few folders; the handles
+// are let go once there are many, so that a package of thousands of folders
+// never holds thousands open.
+const int MaxHeldFolders = 64;
+
 QString zipErrorText(int error)
 {
     return error == UNZ_CRCERROR ? QStringLiteral("checksum mismatch (damaged archive)")
                                  : QStringLiteral("zip error %1").arg(error);
 }
 
+class FolderCache
+{
+public:
+    explicit FolderCache(const FolderHandle& root)
+        : m_root(root)
+    {
+    }
+
+    // The folder at the name below the destination, made when missing.
+    FolderHandle folder(const QString& name)
+    {
+        if (name.isEmpty())
+            return m_root;
+        const auto held = m_folders.constFind(name);
+        if (held != m_folders.constEnd())
+            return *held;
+        if (m_folders.size() >= MaxHeldFolders)
+            m_folders.clear();
+        const FolderHandle opened = m_root.openFolder(name, true);
+        if (!opened.isOpen())
+            m_error = opened.errorString();
+        else
+            m_folders.insert(name, opened);
+        return opened;
+    }
+    QString errorString() const { return m_error; }
+
+private:
+    FolderHandle m_root;
+    QHash<QString, FolderHandle> m_folders;
+    QString m_error;
+};
+
+QString folderOf(const QString& name)
+{
+    const int slash = name.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : name.left(slash);
+}
+
+QString fileNameOf(const QString& name)
+{
+    return name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 } // namespace
 
-PackageUnpacker::PackageUnpacker(const PackageIndex& index)
+PackageUnpacker::PackageUnpacker(const PackageIndex& index, const PackageEntryCheck& check)
     : m_index(index)
+    , m_check(check)
 {
+    m_names.reserve(index.entries().size());
+    for (const PackageIndex::Entry& entry : index.entries()) {
+        QStringList parts = entry.name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        parts.removeAll(QStringLiteral("."));
+        m_names.append(parts.join(QLatin1Char('/')));
+    }
 }
 
 QString PackageUnpacker::failedEntry() const
@@ -64,23 +120,22 @@ bool PackageUnpacker::fail(const QString& entry, const QString& reason)
 
 // Creating files is what unpacking mostly costs, and much of it is the
 // kernel's own work: several workers, each with its own reader of the
-// archive, unpack every n-th entry side by side. A package with symbolic
-// links is unpacked in archive order by one worker, since an entry may be
-// written through a link that an earlier entry makes.
+// archive, unpack their shares of the entries side by side. Every entry is
+// written under its own name, so the order does not matter; the copies that
+// stand for links to files are made once all files are there.
 //
 // Each worker goes straight to its entries by their places in the archive,
 // known from the entry list, and reads the archive through a window of its
 // own: the archive is never held in memory whole.
-bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
+bool PackageUnpacker::unpack(const FolderHandle& destination, const QString& destinationPath, QStringList* paths)
 {
     paths->clear();
     const QVector<PackageIndex::Entry>& entries = m_index.entries();
     if (entries.isEmpty())
         return fail(QString(), QStringLiteral("the archive holds no entries"));
 
-    const int workers = m_index.hasLinks() || entries.size() < MinEntriesPerWorker * 2
-                            ? 1
-                            : qBound(1, QThread::idealThreadCount(), MaxWorkers);
+    const int workers =
+        entries.size() < MinEntriesPerWorker * 2 ? 1 : qBound(1, QThread::idealThreadCount(), MaxWorkers);
     const QVector<QVector<int>> shares = shareOut(workers);
     QVector<Worker> results(shares.size());
     std::atomic<bool> stop(false);
@@ -108,10 +163,51 @@ bool PackageUnpacker::unpack(const QString& destination, QStringList* paths)
     }
     if (failed)
         return fail(failed->failedEntry, failed->reason);
-    const QDir root(destination);
+    if (m_index.hasLinks() && !copyLinkedFiles(destination))
+        return false;
+
+    const QSet<int> folderLinks = m_check.folderLinks();
+    const QString root = destinationPath.endsWith(QLatin1Char('/')) ? destinationPath : destinationPath + QLatin1Char('/');
     paths->reserve(entries.size());
-    for (const PackageIndex::Entry& entry : entries)
-        paths->append(root.absoluteFilePath(entry.name));
+    for (int i = 0; i < entries.size(); ++i) {
+        const bool folder = entries.at(i).isDirectory || folderLinks.contains(i);
+        paths->append(root + m_names.at(i) + (folder ? QStringLiteral("/") : QString()));
+    }
+    return true;
+}
+
+// Each link entry to a file of the package gets a copy of that file's data
+// under its own name.
+bool PackageUnpacker::copyLinkedFiles(const FolderHandle& destination)
+{
+    FolderCache folders(destination);
+    QByteArray buffer(int(ChunkSize), Qt::Uninitialized);
+    const QHash<int, int> copies = m_check.linkCopies();
+    for (auto copy = copies.constBegin(); copy != copies.constEnd(); ++copy) {
+        const QString& name = m_names.at(copy.key());
+        const QString& sourceName = m_names.at(copy.value());
+        const QString failure = QStringLiteral("the file its symbolic link names cannot be copied (%1)");
+        FolderHandle sourceFolder = folders.folder(folderOf(sourceName));
+        FolderHandle targetFolder = folders.folder(folderOf(name));
+        if (!sourceFolder.isOpen() || !targetFolder.isOpen())
+            return fail(m_index.entries().at(copy.key()).name, failure.arg(folders.errorString()));
+        QFile source;
+        QFile target;
+        if (!sourceFolder.openFile(source, fileNameOf(sourceName)))
+            return fail(m_index.entries().at(copy.key()).name, failure.arg(sourceFolder.errorString()));
+        if (!targetFolder.createFile(target, fileNameOf(name), QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return fail(m_index.entries().at(copy.key()).name, failure.arg(targetFolder.errorString()));
+        for (qint64 got; (got = source.read(buffer.data(), buffer.size())) != 0;) {
+            if (got < 0 || target.write(buffer.constData(), got) != got)
+                return fail(m_index.entries().at(copy.key()).name,
+                            failure.arg(got < 0 ? source.errorString() : target.errorString()));
+        }
+        if (!targetFolder.setPermissions(target, InstalledFilePermissions))
+            return fail(m_index.entries().at(copy.key()).name, failure.arg(targetFolder.errorString()));
+        target.close();
+        if (target.error() != QFileDevice::NoError)
+            return fail(m_index.entries().at(copy.key()).name, failure.arg(target.errorString()));
+    }
     return true;
 }
 
@@ -160,7 +256,7 @@ QVector<QVector<int>> PackageUnpacker::shareOut(int workers) const
 }
 
 // Unpacks the entries of one share.
-PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destination, const QVector<int>& share,
+PackageUnpacker::Worker PackageUnpacker::unpackEntries(const FolderHandle& destination, const QVector<int>& share,
                                                        std::atomic<bool>* stop) const
 {
     Worker result;
@@ -177,30 +273,28 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destinatio
     if (!zip.open(QuaZip::mdUnzip))
         return failed(-1, QString(), QStringLiteral("the archive cannot be opened (error %1)").arg(zip.getZipError()));
     unzFile archive = zip.getUnzFile();
-    const QDir root(destination);
+    FolderCache folders(destination);
     QByteArray buffer(int(ChunkSize), Qt::Uninitialized);
-    QSet<QString> folders; // made or found already
-    folders.insert(root.absolutePath());
     const QVector<PackageIndex::Entry>& entries = m_index.entries();
     for (int index : share) {
         if (stop->load())
             break;
         const PackageIndex::Entry& entry = entries.at(index);
         const QString& name = entry.name;
-        const QString path = root.absoluteFilePath(name);
+        const QString& path = m_names.at(index);
 
         if (entry.isDirectory) {
-            if (!QDir().mkpath(path))
-                return failed(index, name, QStringLiteral("the folder cannot be created"));
+            if (!folders.folder(path).isOpen())
+                return failed(index, name, QStringLiteral("the folder cannot be created (%1)").arg(folders.errorString()));
             continue;
         }
+        // Made from the files they stand for, once those are there.
+        if (entry.isLink)
+            continue;
 
-        const QString parent = QFileInfo(path).absolutePath();
-        if (!folders.contains(parent)) {
-            if (!QDir().mkpath(parent))
-                return failed(index, name, QStringLiteral("its folder cannot be created"));
-            folders.insert(parent);
-        }
+        FolderHandle folder = folders.folder(folderOf(path));
+        if (!folder.isOpen())
+            return failed(index, name, QStringLiteral("its folder cannot be created (%1)").arg(folders.errorString()));
 
         int error = unzGoToFilePos64(archive, &entry.position);
         if (error == UNZ_OK)
@@ -208,24 +302,10 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destinatio
         if (error != UNZ_OK)
             return failed(index, name, QStringLiteral("the entry cannot be read (%1)").arg(zipErrorText(error)));
 
-        if (entry.isLink) {
-            QByteArray target;
-            int got = 0;
-            while ((got = unzReadCurrentFile(archive, buffer.data(), unsigned(buffer.size()))) > 0)
-                target.append(buffer.constData(), got);
-            error = unzCloseCurrentFile(archive);
-            if (got < 0 || error != UNZ_OK)
-                return failed(index, name, zipErrorText(got < 0 ? got : error));
-            if (!QFile::link(QFile::decodeName(target), path))
-                return failed(index, name, QStringLiteral("the symbolic link cannot be created"));
-            UPDATER_FAULT_POINT("install.unpack");
-            continue;
-        }
-
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        QFile file;
+        if (!folder.createFile(file, fileNameOf(path), QIODevice::WriteOnly | QIODevice::Unbuffered)) {
             unzCloseCurrentFile(archive);
-            return failed(index, name, file.errorString());
+            return failed(index, name, folder.errorString());
         }
         // The zip reader stops at the size the entry claims: an entry that
         // holds more is cut there, and its checksum then fails.
@@ -255,8 +335,8 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destinatio
             return failed(index, name, zipErrorText(error));
         // On the open file, while other workers do the same for theirs,
         // rather than by path when the file is moved into place.
-        if (!file.setPermissions(InstalledFilePermissions))
-            return failed(index, name, QStringLiteral("its permissions cannot be set (%1)").arg(file.errorString()));
+        if (!folder.setPermissions(file, InstalledFilePermissions))
+            return failed(index, name, QStringLiteral("its permissions cannot be set (%1)").arg(folder.errorString()));
         // Every write went to the file as it was made (unbuffered, checked):
         // what remains is the close.
         file.close();
@@ -268,24 +348,4 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const QString& destinatio
         UPDATER_FAULT_POINT("install.unpack");
     }
     return result;
-}
-
-bool PackageUnpacker::replaceLinksByCopies(const QStringList& paths)
-{
-    if (!m_index.hasLinks())
-        return true;
-    int copies = 0;
-    for (const QString& path : paths) {
-        const QFileInfo info(path);
-        if (!info.isSymLink() || !info.isFile())
-            continue;
-        const QString copy = info.absolutePath() + QStringLiteral("/.link-copy-") + QString::number(++copies);
-        QFile::remove(copy);
-        if (!QFile::copy(path, copy) || !FilePlatform::replaceFile(copy, path)) {
-            QFile::remove(copy);
-            return fail(QDir(info.absolutePath()).relativeFilePath(path),
-                        QStringLiteral("the file its symbolic link names cannot be copied"));
-        }
-    }
-    return true;
 }

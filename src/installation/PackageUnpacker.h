@@ -9,7 +9,10 @@
 
 #include <atomic>
 
+#include "FolderHandle.h"
 #include "PackageIndex.h"
+
+class PackageEntryCheck;
 
 // Unpacks a package's zip archive into a folder, entry by entry (several
 // entries side by side on several cores), and checks
@@ -18,10 +21,13 @@
 // disk, a name the file system refuses or any other I/O error stops the
 // unpacking with the entry and its cause.
 //
-// Entries are written under their names inside the archive; folders are
-// made as needed, directory entries ("name/") become folders and symbolic
-// link entries become links. The package must have passed
-// PackageEntryCheck first: names are taken as they are.
+// Entries are written under their names inside the archive, through the
+// handle of the destination folder and of each folder below it, never
+// through a link; folders are made as needed (writable by their owner only)
+// and directory entries ("name/") become folders. The package's symbolic
+// links are made as PackageEntryCheck planned them: a link to a file
+// becomes a copy of it, a link to a folder nothing. The package must have
+// passed that check first: names are taken as they are.
 class PackageUnpacker
 {
 public:
@@ -30,17 +36,15 @@ public:
         QFile::ReadUser | QFile::WriteUser | QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
         | QFile::ExeOther};
 
-    explicit PackageUnpacker(const PackageIndex& index);
+    // check: the accepted check of the same package.
+    PackageUnpacker(const PackageIndex& index, const PackageEntryCheck& check);
 
-    // The absolute paths of the unpacked entries in archive order (folders
-    // with a trailing "/"), or false with failedEntry() and reason() set.
+    // Unpacks into the folder held by `destination`, whose path is
+    // destinationPath. The paths of the unpacked entries are that path and
+    // the entry's name, in archive order, folders (and links to folders)
+    // with a trailing "/"; or false with failedEntry() and reason() set.
     // An archive without entries counts as a failure.
-    bool unpack(const QString& destination, QStringList* paths);
-
-    // Replaces each unpacked symbolic link that leads to a file by a copy of
-    // that file, so that every file can then be moved into place on its own.
-    // Links to folders stay. Run once the links have been checked.
-    bool replaceLinksByCopies(const QStringList& paths);
+    bool unpack(const FolderHandle& destination, const QString& destinationPath, QStringList* paths);
 
     QString failedEntry() const;
     QString reason() const;
@@ -54,9 +58,12 @@ private:
 
     bool fail(const QString& entry, const QString& reason);
     QVector<QVector<int>> shareOut(int workers) const;
-    Worker unpackEntries(const QString& destination, const QVector<int>& share, std::atomic<bool>* stop) const;
+    Worker unpackEntries(const FolderHandle& destination, const QVector<int>& share, std::atomic<bool>* stop) const;
+    bool copyLinkedFiles(const FolderHandle& destination);
 
     const PackageIndex& m_index;
+    const PackageEntryCheck& m_check;
+    QStringList m_names; // each entry's name without "." and empty components
     QString m_failedEntry;
     QString m_reason;
 };

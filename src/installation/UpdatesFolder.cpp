@@ -1,8 +1,12 @@
 #include "UpdatesFolder.h"
 
-#include "FilePlatform.h"
+#include "module/FaultInjection.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <algorithm>
 
 const char* const UpdatesFolder::Name = "UPDATES";
 const char* const UpdatesFolder::LockFileName = "install.lock";
@@ -11,6 +15,12 @@ namespace {
 
 const QString JournalSuffix = QStringLiteral(".journal");
 const QString CommittedSuffix = QStringLiteral(".committed");
+const QString RejectedSuffix = QStringLiteral(".rejected");
+
+// Pauses between two looks at a lock another installation holds: short at
+// first (an installation's clean-up may be ending), then 50 ms.
+const int FirstLockPauseMs = 1;
+const int LongestLockPauseMs = 50;
 
 bool isRunStamp(const QString& name)
 {
@@ -18,111 +28,289 @@ bool isRunStamp(const QString& name)
     return digits.match(name).hasMatch();
 }
 
+const QString MakeAnew = QStringLiteral("remove it, and the module makes the folder anew");
+
 } // namespace
 
 UpdatesFolder::UpdatesFolder(const QDir& installDir)
-    : m_dir(installDir.absoluteFilePath(QString::fromLatin1(Name)))
+    : m_path(installDir.absoluteFilePath(QString::fromLatin1(Name)))
 {
 }
 
-QString UpdatesFolder::path() const
+UpdatesFolder::~UpdatesFolder()
 {
-    return m_dir.absolutePath();
+    unlock();
 }
 
-QDir UpdatesFolder::dir() const
+UpdatesFolder::Opened UpdatesFolder::open(const FolderHandle& installFolder, bool create)
 {
-    return m_dir;
+    m_installFolder = installFolder;
+    m_folder = FolderHandle();
+    m_madePrivate = false;
+    const QString name = QString::fromLatin1(Name);
+    switch (m_installFolder.kind(name)) {
+    case FolderHandle::Kind::Missing:
+        if (!create)
+            return Opened::Missing;
+        m_folder = m_installFolder.openFolder(name, true);
+        if (!m_folder.isOpen()) {
+            m_error = m_folder.errorString();
+            // Made by another installer at the same moment, or replaced:
+            // looked at again below.
+            if (m_installFolder.kind(name) == FolderHandle::Kind::Missing)
+                return Opened::CannotCreate;
+        }
+        break;
+    case FolderHandle::Kind::Link:
+        m_error = QStringLiteral("it is a symbolic link; ") + MakeAnew;
+        return Opened::Refused;
+    case FolderHandle::Kind::Folder:
+        break;
+    default:
+        m_error = QStringLiteral("it is not a folder; ") + MakeAnew;
+        return Opened::Refused;
+    }
+    if (!m_folder.isOpen())
+        m_folder = m_installFolder.openFolder(name, false);
+    if (!m_folder.isOpen()) {
+        m_error = QStringLiteral("it cannot be opened as a folder (%1)").arg(m_folder.errorString());
+        return Opened::Refused;
+    }
+
+    // Whoever may write into it could plant a journal that renames and
+    // removes files when it is played back, or swap the unpack folder.
+    const FolderHandle::Owner owner = m_folder.owner();
+    if (owner == FolderHandle::Owner::OtherUser) {
+        m_folder = FolderHandle();
+        m_error = QStringLiteral("it belongs to another user; ") + MakeAnew
+                  + QStringLiteral(", or give it to the user that runs the update");
+        return Opened::Refused;
+    }
+    if (m_folder.othersMayWrite()) {
+        const QString fix = QStringLiteral("; take that permission away (chmod go-w), or ") + MakeAnew;
+        if (owner != FolderHandle::Owner::Caller) {
+            m_folder = FolderHandle();
+            m_error = QStringLiteral("group or others may write into it, and it is the administrator's") + fix;
+            return Opened::Refused;
+        }
+        if (!m_folder.makePrivate()) {
+            m_error = QStringLiteral("group or others may write into it, and that cannot be changed (%1)")
+                          .arg(m_folder.errorString())
+                      + fix;
+            m_folder = FolderHandle();
+            return Opened::Refused;
+        }
+        m_madePrivate = true;
+    }
+    return Opened::Ready;
 }
 
-bool UpdatesFolder::create()
+QString UpdatesFolder::journalName(const QString& runStamp)
 {
-    // Another installer may make it at the same moment.
-    return QDir().mkdir(m_dir.absolutePath()) || m_dir.exists();
+    return runStamp + JournalSuffix;
 }
 
-QString UpdatesFolder::lockPath() const
+QString UpdatesFolder::partialJournalName(const QString& runStamp)
 {
-    return m_dir.absoluteFilePath(QString::fromLatin1(LockFileName));
+    return journalName(runStamp) + QStringLiteral(".new");
 }
 
-QString UpdatesFolder::journalPath(const QString& runStamp) const
+QString UpdatesFolder::committedName(const QString& runStamp)
 {
-    return m_dir.absoluteFilePath(runStamp + JournalSuffix);
+    return runStamp + CommittedSuffix;
 }
 
-QString UpdatesFolder::partialJournalPath(const QString& runStamp) const
+bool UpdatesFolder::lock(int timeoutMs)
 {
-    return journalPath(runStamp) + QStringLiteral(".new");
+    if (m_folderLocked || m_lockFile.isOpen())
+        return true;
+    m_lockBusy = false;
+    QElapsedTimer clock;
+    clock.start();
+    int pauseMs = FirstLockPauseMs;
+    // The folder's lock first, then the file's: an installer of this
+    // version never holds the file while it waits for the folder.
+    for (bool folderDone = false;;) {
+        const Wait wait = folderDone ? lockFile() : lockFolder();
+        if (wait == Wait::Failed) {
+            unlock();
+            return false;
+        }
+        if (wait == Wait::Done) {
+            if (folderDone)
+                return true;
+            folderDone = true;
+            continue;
+        }
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0) {
+            unlock();
+            m_lockBusy = true;
+            return false;
+        }
+        QThread::msleep(ulong(qMin<qint64>(pauseMs, left)));
+        pauseMs = qMin(pauseMs * 2, LongestLockPauseMs);
+    }
 }
 
-QString UpdatesFolder::committedPath(const QString& runStamp) const
+UpdatesFolder::Wait UpdatesFolder::lockFolder()
 {
-    return m_dir.absoluteFilePath(runStamp + CommittedSuffix);
+    switch (m_folder.lockFolder()) {
+    case FolderHandle::LockResult::Locked:
+        if (m_folder.isEntryOf(m_installFolder, QString::fromLatin1(Name))) {
+            m_folderLocked = true;
+            return Wait::Done;
+        }
+        // "UPDATES" was renamed or replaced while we waited: the folder
+        // that now has the name is the one to lock, once checked.
+        m_folder.unlockFolder();
+        return open(m_installFolder, true) == Opened::Ready ? Wait::Again : Wait::Failed;
+    case FolderHandle::LockResult::Busy:
+        return Wait::Again;
+    default:
+        // No such lock here: the lock file alone serves.
+        return Wait::Done;
+    }
 }
 
-QString UpdatesFolder::unpackPath(const QString& runStamp) const
+UpdatesFolder::Wait UpdatesFolder::lockFile()
 {
-    return m_dir.absoluteFilePath(runStamp);
+    const QString name = QString::fromLatin1(LockFileName);
+    FolderHandle::LockResult result = m_folder.openLockFile(m_lockFile, name);
+    if (result == FolderHandle::LockResult::Locked) {
+        UPDATER_FAULT_POINT("lock.created");
+        result = m_folder.lockFile(m_lockFile, name);
+    }
+    switch (result) {
+    case FolderHandle::LockResult::Locked:
+        return Wait::Done;
+    case FolderHandle::LockResult::Busy:
+        return Wait::Again;
+    case FolderHandle::LockResult::Replaced:
+        return Wait::Again;
+    case FolderHandle::LockResult::NotAFile:
+        // A leftover that no installation can lock (a folder, a link, a
+        // pipe, another user's unreadable file): it goes, or, should even
+        // that fail, the folder's own lock does without it.
+        if (m_folder.removeTree(name))
+            return Wait::Again;
+        if (m_folderLocked)
+            return Wait::Done;
+        m_error = QStringLiteral("%1 cannot be locked, nor removed (%2)").arg(pathOf(name), m_folder.errorString());
+        return Wait::Failed;
+    default:
+        m_error = m_folder.errorString();
+        return Wait::Failed;
+    }
 }
 
-QStringList UpdatesFolder::stampsWithSuffix(const QString& suffix) const
+void UpdatesFolder::unlock()
+{
+    m_folder.unlockFile(m_lockFile, QString::fromLatin1(LockFileName));
+    if (m_folderLocked)
+        m_folder.unlockFolder();
+    m_folderLocked = false;
+}
+
+QVector<FolderHandle::Entry> UpdatesFolder::entries()
+{
+    QVector<FolderHandle::Entry> found;
+    if (m_folder.isOpen())
+        m_folder.list(&found);
+    std::sort(found.begin(), found.end(),
+              [](const FolderHandle::Entry& a, const FolderHandle::Entry& b) { return a.name < b.name; });
+    return found;
+}
+
+QStringList UpdatesFolder::stampsWithSuffix(const QString& suffix)
 {
     QStringList stamps;
-    const QStringList names = m_dir.entryList({QStringLiteral("*") + suffix}, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
-                                              QDir::Name);
-    for (const QString& name : names) {
-        const QString stamp = name.chopped(suffix.size());
+    for (const FolderHandle::Entry& entry : entries()) {
+        if (entry.kind != FolderHandle::Kind::File || !entry.name.endsWith(suffix))
+            continue;
+        const QString stamp = entry.name.chopped(suffix.size());
         if (isRunStamp(stamp))
             stamps.append(stamp);
     }
     return stamps;
 }
 
-QStringList UpdatesFolder::journalStamps() const
+QStringList UpdatesFolder::journalStamps()
 {
     return stampsWithSuffix(JournalSuffix);
 }
 
-QStringList UpdatesFolder::committedStamps() const
+QStringList UpdatesFolder::committedStamps()
 {
     return stampsWithSuffix(CommittedSuffix);
 }
 
-QStringList UpdatesFolder::stampFolders() const
+QStringList UpdatesFolder::stampFolders()
 {
     QStringList stamps;
-    const QStringList names =
-        m_dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
-    for (const QString& name : names) {
-        if (isRunStamp(name))
-            stamps.append(name);
+    for (const FolderHandle::Entry& entry : entries()) {
+        if (entry.kind == FolderHandle::Kind::Folder && isRunStamp(entry.name))
+            stamps.append(entry.name);
     }
     return stamps;
 }
 
-QStringList UpdatesFolder::partialJournals() const
+QStringList UpdatesFolder::partialJournals()
 {
     // "<name>.new" while the journal is written, and the "<name>.XXXXXX" of
     // earlier versions of the module.
     QStringList names;
-    const QStringList candidates = m_dir.entryList({QStringLiteral("*") + JournalSuffix + QStringLiteral(".*")},
-                                                   QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    for (const QString& name : candidates) {
-        if (isRunStamp(name.section(QLatin1Char('.'), 0, 0)))
-            names.append(name);
+    for (const FolderHandle::Entry& entry : entries()) {
+        if (entry.kind == FolderHandle::Kind::Folder || entry.name.endsWith(RejectedSuffix))
+            continue;
+        const QStringList parts = entry.name.split(QLatin1Char('.'));
+        if (parts.size() >= 3 && isRunStamp(parts.at(0)) && parts.at(1) == JournalSuffix.mid(1))
+            names.append(entry.name);
     }
     return names;
 }
 
-bool UpdatesFolder::hasLeftovers() const
+bool UpdatesFolder::hasLeftovers()
 {
-    return !journalStamps().isEmpty() || !committedStamps().isEmpty() || !stampFolders().isEmpty()
-           || !partialJournals().isEmpty() || FilePlatform::entryExists(lockPath());
+    for (const FolderHandle::Entry& entry : entries()) {
+        const QString& name = entry.name;
+        if (name == QLatin1String(LockFileName))
+            return true;
+        if (name.endsWith(RejectedSuffix))
+            continue;
+        if (isRunStamp(name.section(QLatin1Char('.'), 0, 0)))
+            return true;
+    }
+    return false;
 }
 
 bool UpdatesFolder::stampIsFree(const QString& runStamp) const
 {
-    return !FilePlatform::entryExists(unpackPath(runStamp)) && !FilePlatform::entryExists(journalPath(runStamp))
-           && !FilePlatform::entryExists(committedPath(runStamp));
+    return m_folder.kind(runStamp) == FolderHandle::Kind::Missing
+           && m_folder.kind(journalName(runStamp)) == FolderHandle::Kind::Missing
+           && m_folder.kind(committedName(runStamp)) == FolderHandle::Kind::Missing;
+}
+
+bool UpdatesFolder::reject(const QString& name)
+{
+    if (!m_folder.rename(name, m_folder, name + RejectedSuffix, true)) {
+        m_error = m_folder.errorString();
+        return false;
+    }
+    removeOldRejected();
+    return true;
+}
+
+// The newest few are kept: a person who looks finds the latest, and a
+// folder that keeps receiving bad ones does not grow.
+void UpdatesFolder::removeOldRejected()
+{
+    QVector<QPair<qint64, QString>> rejected;
+    for (const FolderHandle::Entry& entry : entries()) {
+        if (entry.name.endsWith(RejectedSuffix))
+            rejected.append({entry.name.section(QLatin1Char('.'), 0, 0).toLongLong(), entry.name});
+    }
+    std::sort(rejected.begin(), rejected.end(), std::greater<QPair<qint64, QString>>());
+    for (int i = KeptRejected; i < rejected.size(); ++i)
+        m_folder.removeTree(rejected.at(i).second);
 }

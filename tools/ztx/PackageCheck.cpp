@@ -8,6 +8,7 @@
 
 #include <updater/updater.h>
 
+#include "installation/FolderHandle.h"
 #include "installation/PackageEntryCheck.h"
 #include "installation/PackageIndex.h"
 #include "installation/PackageRoomCheck.h"
@@ -86,22 +87,15 @@ bool PackageCheck::contentsAccepted(QList<Problem>* problems)
                        .arg(available);
         return true;
     }
-    PackageUnpacker unpacker(index);
+    PackageUnpacker unpacker(index, entryCheck);
     QStringList unpacked;
-    if (!unpacker.unpack(unpackDir.path(), &unpacked)) {
+    const FolderHandle unpackFolder = FolderHandle::open(unpackDir.path());
+    if (!unpackFolder.isOpen() || !unpacker.unpack(unpackFolder, unpackDir.path(), &unpacked)) {
         problems->append({unpacker.failedEntry(),
                           unpacker.failedEntry().isEmpty()
                               ? QStringLiteral("the archive cannot be unpacked: %1").arg(unpacker.reason())
                               : QStringLiteral("cannot be unpacked: %1").arg(unpacker.reason()),
                           fileSystemError});
-        return false;
-    }
-    if (entryCheck.checkUnpackedLinks(QDir(unpackDir.path())) != PackageEntryCheck::Accepted) {
-        problems->append({entryCheck.refusedEntry(), entryCheck.reason(), fileSystemError});
-        return false;
-    }
-    if (!unpacker.replaceLinksByCopies(unpacked)) {
-        problems->append({unpacker.failedEntry(), unpacker.reason(), fileSystemError});
         return false;
     }
     if (m_contents.count(PackageContents::Folder) == m_contents.entries().size())

@@ -9,11 +9,11 @@ class PackageContents;
 
 // Whether clients would install a package, decided by the module's own code:
 // the size limit of downloads and of UpdateFromData, then, once the
-// signature has passed, the module's entry check (PackageEntryCheck), the
-// unpacking the module does (into a temporary folder here) and its check of
-// the unpacked links. The installation folder is taken to be empty, so a
-// client whose own folder holds symbolic links that lead outside may still
-// refuse a package that passes here.
+// signature has passed, the module's entry check (PackageEntryCheck) and the
+// unpacking the module does (into a temporary folder here). The
+// installation folder is taken to be empty, so a client whose own folder
+// holds symbolic links that lead outside may still refuse a package that
+// passes here.
 class PackageCheck
 {
 public:

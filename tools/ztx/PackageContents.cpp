@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include "installation/PackageIndex.h"
+
 namespace {
 
 // Link targets longer than this are not links anyone means; the module's
@@ -61,9 +63,11 @@ bool PackageContents::read(const QString& archivePath)
         }
         m_entries.append(entry);
     }
-    // An archive without entries ends the list at once.
+    // An archive without entries ends the list at once; one of 65,535
+    // entries ends it where the module's reader ends it too.
     const int zipError = zip.getZipError();
-    if (zipError != UNZ_OK && !(m_entries.isEmpty() && zipError == UNZ_END_OF_LIST_OF_FILE)) {
+    if (zipError != UNZ_OK && !(m_entries.isEmpty() && zipError == UNZ_END_OF_LIST_OF_FILE)
+        && !PackageIndex::endsUncountedList(zip.getUnzFile(), m_entries.size(), zipError)) {
         m_error = QStringLiteral("the entry list cannot be read after %1 entries (error %2)")
                       .arg(m_entries.size())
                       .arg(zipError);

@@ -7,7 +7,7 @@
 #include <QVector>
 #include <QtGlobal>
 
-#include <memory>
+#include <QSharedPointer>
 
 // A folder held open by a handle, and what is done inside it: every step
 // goes through the handle, so a folder that is renamed, or exchanged for a
@@ -59,6 +59,8 @@ public:
 
     // Who owns the folder, and whether group or others may write into it.
     Owner owner() const;
+    // Who owns an open file.
+    static Owner ownerOf(QFile& file);
     bool othersMayWrite() const;
     // Takes the write permission of group and others away, on the handle.
     bool makePrivate();
@@ -107,8 +109,9 @@ public:
     void unlockFolder();
 
     // The lock file `name`, opened (created when missing) for lockFile(). A
-    // file of another user's that we may only read is opened all the same:
-    // the lock needs no write permission.
+    // file of the administrator's that we may only read is opened all the
+    // same (the lock needs no write permission); one of another user's is
+    // NotAFile: whoever made it could hold its lock for ever.
     LockResult openLockFile(QFile& file, const QString& name);
     // An exclusive lock on the open lock file, without waiting; it ends
     // when unlockFile() closes the file or the process dies. Anything but
@@ -119,11 +122,11 @@ public:
 
 private:
     struct Handle;
-    explicit FolderHandle(const QString& path, const std::shared_ptr<Handle>& handle);
+    explicit FolderHandle(const QString& path, const QSharedPointer<Handle>& handle);
     bool fail(const QString& note = QString());
     bool failWith(int error, const QString& note = QString());
 
-    std::shared_ptr<Handle> m_handle;
+    QSharedPointer<Handle> m_handle;
     QString m_path;
     QString m_error;
     bool m_existing = false;

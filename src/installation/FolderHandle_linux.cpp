@@ -109,7 +109,7 @@ bool copyOpenFile(int from, int targetFolder, const char* to, int* error)
 
 FolderHandle::FolderHandle() = default;
 
-FolderHandle::FolderHandle(const QString& path, const std::shared_ptr<Handle>& handle)
+FolderHandle::FolderHandle(const QString& path, const QSharedPointer<Handle>& handle)
     : m_handle(handle)
     , m_path(path)
 {
@@ -139,12 +139,12 @@ FolderHandle FolderHandle::open(const QString& path)
         failed.fail();
         return failed;
     }
-    return FolderHandle(path, std::make_shared<Handle>(fd));
+    return FolderHandle(path, QSharedPointer<Handle>::create(fd));
 }
 
 bool FolderHandle::isOpen() const
 {
-    return m_handle != nullptr;
+    return !m_handle.isNull();
 }
 
 FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
@@ -155,7 +155,7 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
         opened.m_error = m_error;
         return opened;
     }
-    std::shared_ptr<Handle> current = m_handle;
+    QSharedPointer<Handle> current = m_handle;
     const QStringList parts = relativePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString& part : parts) {
         if (part == QLatin1String("."))
@@ -185,20 +185,34 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
             opened.fail();
             return opened;
         }
-        current = std::make_shared<Handle>(fd);
+        current = QSharedPointer<Handle>::create(fd);
     }
     opened.m_handle = current;
     return opened;
 }
 
-FolderHandle::Owner FolderHandle::owner() const
+namespace {
+
+FolderHandle::Owner ownerOfDescriptor(int fd)
 {
     struct stat info;
-    if (!isOpen() || ::fstat(m_handle->fd, &info) != 0)
-        return Owner::OtherUser;
+    if (fd < 0 || ::fstat(fd, &info) != 0)
+        return FolderHandle::Owner::OtherUser;
     if (info.st_uid == ::geteuid())
-        return Owner::Caller;
-    return info.st_uid == 0 ? Owner::Administrator : Owner::OtherUser;
+        return FolderHandle::Owner::Caller;
+    return info.st_uid == 0 ? FolderHandle::Owner::Administrator : FolderHandle::Owner::OtherUser;
+}
+
+} // namespace
+
+FolderHandle::Owner FolderHandle::owner() const
+{
+    return ownerOfDescriptor(isOpen() ? m_handle->fd : -1);
+}
+
+FolderHandle::Owner FolderHandle::ownerOf(QFile& file)
+{
+    return ownerOfDescriptor(file.handle());
 }
 
 bool FolderHandle::othersMayWrite() const
@@ -536,6 +550,11 @@ FolderHandle::LockResult FolderHandle::openLockFile(QFile& file, const QString& 
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         failWith(EINVAL, QStringLiteral("(not a file)"));
+        return LockResult::NotAFile;
+    }
+    if (ownerOfDescriptor(fd) == Owner::OtherUser) {
+        ::close(fd);
+        failWith(EPERM, QStringLiteral("(another user's file)"));
         return LockResult::NotAFile;
     }
     // Readable by every installer, whatever the umask: one that cannot open

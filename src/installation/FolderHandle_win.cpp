@@ -107,7 +107,7 @@ HANDLE handleOf(QFile& file)
 
 FolderHandle::FolderHandle() = default;
 
-FolderHandle::FolderHandle(const QString& path, const std::shared_ptr<Handle>& handle)
+FolderHandle::FolderHandle(const QString& path, const QSharedPointer<Handle>& handle)
     : m_handle(handle)
     , m_path(path)
 {
@@ -137,12 +137,12 @@ FolderHandle FolderHandle::open(const QString& path)
         failed.fail();
         return failed;
     }
-    return FolderHandle(path, std::make_shared<Handle>(folder, finalPath(folder)));
+    return FolderHandle(path, QSharedPointer<Handle>::create(folder, finalPath(folder)));
 }
 
 bool FolderHandle::isOpen() const
 {
-    return m_handle != nullptr;
+    return !m_handle.isNull();
 }
 
 FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
@@ -153,7 +153,7 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
         opened.m_error = m_error;
         return opened;
     }
-    std::shared_ptr<Handle> current = m_handle;
+    QSharedPointer<Handle> current = m_handle;
     const QStringList parts = relativePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString& part : parts) {
         if (part == QLatin1String("."))
@@ -180,7 +180,7 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
             opened.failWith(ERROR_DIRECTORY);
             return opened;
         }
-        current = std::make_shared<Handle>(folder, finalPath(folder));
+        current = QSharedPointer<Handle>::create(folder, finalPath(folder));
     }
     opened.m_handle = current;
     return opened;
@@ -189,6 +189,11 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
 // Who may write a folder is its access list's business, which new folders
 // inherit from the installation folder's own list.
 FolderHandle::Owner FolderHandle::owner() const
+{
+    return Owner::Caller;
+}
+
+FolderHandle::Owner FolderHandle::ownerOf(QFile&)
 {
     return Owner::Caller;
 }

@@ -90,6 +90,11 @@ InstallationJournal::ReadOutcome InstallationJournal::read(FolderHandle& folder,
         m_error = folder.errorString();
         return Unreadable;
     }
+    // Left from a time when others could write into the folder.
+    if (FolderHandle::ownerOf(file) == FolderHandle::Owner::OtherUser) {
+        m_error = QStringLiteral("it belongs to another user");
+        return Untrusted;
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
     const QJsonObject root = document.object();

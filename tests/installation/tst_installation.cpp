@@ -53,6 +53,11 @@ private slots:
     void leftLockFilesDelayNothing();
     void plantedLeftoversChangeNothingOutside_data();
     void plantedLeftoversChangeNothingOutside();
+    void packagesCannotReachUpdates_data();
+    void packagesCannotReachUpdates();
+    void updatesFolderIsPrivate_data();
+    void updatesFolderIsPrivate();
+    void unusableJournalsAreMovedAsideOnce();
 
 private:
     QString installPath() const { return m_root->path() + QStringLiteral("/install"); }
@@ -506,6 +511,110 @@ void TestInstallation::plantedLeftoversChangeNothingOutside()
     const Tree expected = result == ResultTexts::fileUpdated().serialize() ? installed(before, files) : before;
     QVERIFY2(after == expected, qPrintable(firstDifference(after, expected)));
     QVERIFY2(log.hasNewLine(warning), qPrintable(log.newText()));
+}
+
+// A package that brings the module's own files (as a publisher who packs an
+// installed copy of the application would): refused before anything is
+// written, also when it reaches "UPDATES" through a link of the
+// installation; the next ordinary update finds nothing of it.
+void TestInstallation::packagesCannotReachUpdates_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("a journal") << "UPDATES/1700000000001.journal" << false;
+    QTest::newRow("the lock") << "UPDATES/install.lock" << false;
+    QTest::newRow("the folder as a file") << "UPDATES" << false;
+    QTest::newRow("spelt with a dot") << "./UPDATES/1700000000001.journal" << false;
+    QTest::newRow("through a link of the installation") << "u/1700000000001.journal" << true;
+}
+
+void TestInstallation::packagesCannotReachUpdates()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, throughLink);
+    const QString dir = installPath();
+    QVERIFY(writeFile(dir + QStringLiteral("/keep.txt"), "installed"));
+    QVERIFY(QDir().mkpath(dir + QStringLiteral("/UPDATES")));
+    if (throughLink)
+        QVERIFY(QFile::link(QStringLiteral("UPDATES"), dir + QStringLiteral("/u")));
+    const QByteArray journal = "{\"format\":1,\"runStamp\":\"1700000000001\",\"files\":[{\"path\":\"keep.txt\","
+                               "\"existed\":false}],\"createdDirectories\":[]}";
+    const Tree before = readTree(dir);
+    LogFile log;
+    {
+        CDefaultLibrary library;
+        const QByteArray package = VerificationSupport::signedPackage(
+            ZipBuilder().file(QStringLiteral("app.bin"), "new").file(entry, journal).bytes());
+        QCOMPARE(library.UpdateFromData({{"data", package.toBase64()}}, {}), ResultTexts::fileSystemError().serialize());
+    }
+    QVERIFY2(log.hasNewLine(QStringLiteral("Package entry refused: ") + entry), qPrintable(log.newText()));
+    const Tree after = readTree(dir);
+    QVERIFY2(after == before, qPrintable(firstDifference(after, before)));
+    QCOMPARE(updatesEntries(dir), QStringList());
+
+    CDefaultLibrary next;
+    const Tree files{{QStringLiteral("app.bin"), "new"}};
+    QCOMPARE(next.UpdateFromData({{"data", signedPackage(files).toBase64()}}, {}), ResultTexts::fileUpdated().serialize());
+    QCOMPARE(readFile(dir + QStringLiteral("/keep.txt")), QByteArray("installed"));
+}
+
+// "UPDATES" and what the module makes in it are writable by their owner
+// only, whatever the umask; one of the caller's that others may write into
+// (as earlier versions made it under umask 000 or 002) is made private and
+// used, one of another user's is refused.
+void TestInstallation::updatesFolderIsPrivate_data()
+{
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("made under umask 000") << "none" << true;
+    QTest::newRow("0777, the caller's") << "mine" << true;
+    QTest::newRow("0777, another user's") << "foreign" << false;
+}
+
+void TestInstallation::updatesFolderIsPrivate()
+{
+    QFETCH(QString, plant);
+    QFETCH(bool, installs);
+    const QString updates = installPath() + QStringLiteral("/UPDATES");
+    if (plant != QLatin1String("none")) {
+        QVERIFY(QDir().mkdir(updates));
+        QCOMPARE(::chmod(QFile::encodeName(updates).constData(), 0777), 0);
+        if (plant == QLatin1String("foreign"))
+            QCOMPARE(::chown(QFile::encodeName(updates).constData(), 65534, 65534), 0);
+    }
+    const mode_t previousMask = ::umask(0);
+    CDefaultLibrary library;
+    const QByteArray result = library.UpdateFromData(
+        {{"data", signedPackage({{QStringLiteral("app.bin"), "new"}}).toBase64()}}, {});
+    ::umask(previousMask);
+    QCOMPARE(result, installs ? ResultTexts::fileUpdated().serialize() : ResultTexts::fileSystemError().serialize());
+    QCOMPARE(QFile::exists(installPath() + QStringLiteral("/app.bin")), installs);
+    QCOMPARE(modeBits(updates), installs ? 0700 : 0777);
+}
+
+// Journals that cannot be used (garbled, or naming a path outside) are moved
+// aside once, the newest few kept, and hold back neither the installation nor
+// the clean-up of a committed one.
+void TestInstallation::unusableJournalsAreMovedAsideOnce()
+{
+    const QString updates = installPath() + QStringLiteral("/UPDATES/");
+    for (int i = 1; i <= 5; ++i)
+        QVERIFY(writeFile(updates + QStringLiteral("179670000000%1.journal").arg(i), i % 2 ? "{\"form" : "{\"format\":1,"
+                          "\"files\":[{\"path\":\"/etc/passwd\",\"existed\":false}]}"));
+    QVERIFY(writeFile(updates + QStringLiteral("1796700000009.committed"),
+                      "{\"format\":1,\"files\":[{\"path\":\"a.txt\",\"existed\":true}]}"));
+    QVERIFY(writeFile(installPath() + QStringLiteral("/a.txt.1796700000009.old"), "old a"));
+    const QStringList rejected = {QStringLiteral("1796700000003.journal.rejected"),
+                                  QStringLiteral("1796700000004.journal.rejected"),
+                                  QStringLiteral("1796700000005.journal.rejected")};
+    for (int round = 0; round < 2; ++round) {
+        CDefaultLibrary library;
+        QCOMPARE(library.UpdateFromData({{"data", signedPackage({{QStringLiteral("app.bin"), "new"}}).toBase64()}}, {}),
+                 ResultTexts::fileUpdated().serialize());
+        QCOMPARE(updatesEntries(installPath()), rejected);
+        QVERIFY(!QFile::exists(installPath() + QStringLiteral("/a.txt.1796700000009.old")));
+        QVERIFY(QFile::exists(QStringLiteral("/etc/passwd")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestInstallation)

@@ -11,6 +11,13 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include "InstallationTestTools.h"
 #include "controller/CDefaultLibrary.h"
 #include "module/ResultTexts.h"
@@ -50,6 +57,8 @@ private slots:
     void fullDisk();
     void updatesOnAnotherFileSystem_data();
     void updatesOnAnotherFileSystem();
+    void leftoversAtTheLockPathBlockNothing_data();
+    void leftoversAtTheLockPathBlockNothing();
 
 private:
     // Runs the child as nobody, with a home of its own, on the package signed
@@ -262,6 +271,59 @@ void TestInstallationFaults::updatesOnAnotherFileSystem()
     QCOMPARE(readFile(dir + QStringLiteral("/data/new/b.txt")), QByteArray("new b"));
     QCOMPARE(readFile(dir + QStringLiteral("/data/z.txt")), QByteArray("new z"));
     QCOMPARE(modeBits(dir + QStringLiteral("/data/new/b.txt")), 0755);
+}
+
+// What a killed root run or anyone else left at the lock file's name, which
+// the folder's owner could neither open for writing nor lock: the next call
+// as that owner installs at once.
+void TestInstallationFaults::leftoversAtTheLockPathBlockNothing_data()
+{
+    QTest::addColumn<QString>("leftover");
+    QTest::newRow("root's file, 0644") << "file-0644";
+    QTest::newRow("root's file, 0600") << "file-0600";
+    QTest::newRow("root's folder with a file") << "folder";
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("socket") << "socket";
+    QTest::newRow("link") << "link";
+}
+
+void TestInstallationFaults::leftoversAtTheLockPathBlockNothing()
+{
+    QFETCH(QString, leftover);
+    const QString dir = m_root->path() + QStringLiteral("/install");
+    const QString lock = dir + QStringLiteral("/UPDATES/install.lock");
+    QVERIFY(writeFile(dir + QStringLiteral("/app.bin"), "old app"));
+    QVERIFY(writeFile(m_root->path() + QStringLiteral("/outside.txt"), "outside"));
+    QVERIFY(QDir().mkpath(dir + QStringLiteral("/UPDATES")));
+    QCOMPARE(::chmod(QFile::encodeName(dir + QStringLiteral("/UPDATES")).constData(), 0700), 0);
+    QVERIFY(UnprivilegedProcess::giveToNobody(dir));
+    QVERIFY(UnprivilegedProcess::giveToNobody(dir + QStringLiteral("/app.bin")));
+    QVERIFY(UnprivilegedProcess::giveToNobody(dir + QStringLiteral("/UPDATES")));
+    const QByteArray lockName = QFile::encodeName(lock);
+    if (leftover.startsWith(QLatin1String("file-"))) {
+        QVERIFY(writeFile(lock, "4242\nupdater-host\n"));
+        QCOMPARE(::chmod(lockName.constData(), leftover.endsWith(QLatin1String("0644")) ? 0644 : 0600), 0);
+    } else if (leftover == QLatin1String("folder")) {
+        QVERIFY(writeFile(lock + QStringLiteral("/inside"), "root's"));
+    } else if (leftover == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(lockName.constData(), 0644), 0);
+    } else if (leftover == QLatin1String("socket")) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        QVERIFY(size_t(lockName.size()) < sizeof(address.sun_path));
+        std::memcpy(address.sun_path, lockName.constData(), size_t(lockName.size()));
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ::close(fd);
+    } else {
+        QVERIFY(QFile::link(m_root->path() + QStringLiteral("/outside.txt"), lock));
+    }
+
+    const UnprivilegedRun child = runChild(dir, ZipBuilder().file(QStringLiteral("app.bin"), "new app").bytes());
+    QVERIFY2(child.finished, qPrintable(child.output));
+    QVERIFY2(child.exitCode == 0, qPrintable(child.output));
+    QCOMPARE(readFile(dir + QStringLiteral("/app.bin")), QByteArray("new app"));
+    QCOMPARE(readFile(m_root->path() + QStringLiteral("/outside.txt")), QByteArray("outside"));
 }
 
 QTEST_GUILESS_MAIN(TestInstallationFaults)

@@ -28,12 +28,8 @@ bool giveToNobody(const QString& path)
     return lchown(QFile::encodeName(path).constData(), nobodyUid(), nogroupGid()) == 0;
 }
 
-UnprivilegedRun run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
-                    int timeoutMs)
+void start(QProcess& process, const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
     if (geteuid() == 0) {
         QStringList setprivArguments = {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
                                         QStringLiteral("--clear-groups"), QStringLiteral("--"), program};
@@ -42,6 +38,15 @@ UnprivilegedRun run(const QString& program, const QStringList& arguments, const 
     } else {
         process.start(program, arguments);
     }
+}
+
+UnprivilegedRun run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
+                    int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    start(process, program, arguments);
     UnprivilegedRun result;
     if (!process.waitForStarted(10000)) {
         result.output = process.errorString();

@@ -1,6 +1,7 @@
 #ifndef UNPRIVILEGEDPROCESS_H
 #define UNPRIVILEGEDPROCESS_H
 
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -21,6 +22,9 @@ unsigned int nobodyUid();
 unsigned int nogroupGid();
 // Makes a path (and nothing below it) owned by nobody:nogroup.
 bool giveToNobody(const QString& path);
+
+// Starts the program as nobody in the process, which the caller waits for.
+void start(QProcess& process, const QString& program, const QStringList& arguments);
 
 UnprivilegedRun run(const QString& program, const QStringList& arguments,
                     const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),

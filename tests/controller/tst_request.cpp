@@ -43,6 +43,12 @@ void TestRequest::choosesAndChecksUrl_data()
                                    << "CDefaultLibrary::verifyDownloadFileUrl :: Insufficient parameters - download url.";
     QTest::newRow("keys are case-sensitive") << Request{{"URL", c}} << QByteArray() << false
                                              << "Insufficient parameters - download url.";
+    QTest::newRow("a NUL inside") << Request{{"url", QByteArray("https://h/a\0.evil/p", 19)}}
+                                  << QByteArray("https://h/a\0.evil/p", 19) << false
+                                  << "Invalid download url 'https://h/a%00.evil/p' (it holds a control character)";
+    QTest::newRow("a line break inside") << Request{{"url", "https://h/p\nWARN  - forged"}}
+                                         << QByteArray("https://h/p\nWARN  - forged") << false
+                                         << "Invalid download url 'https://h/p%0AWARN%20%20-%20forged'";
     QTest::newRow("bytes kept as they are") << Request{{"url", "https://h/a b%zz?q=\xC5\xBC"}}
                                             << QByteArray("https://h/a b%zz?q=\xC5\xBC") << true << QString();
 }

@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include "InstallationTestTools.h"
+#include "installation/PackageIndex.h"
+#include "installation/PackageRoomCheck.h"
 #include "module/ResultTexts.h"
 #include "controller/CDefaultLibraryTestAccess.h"
 #include "support/LogFile.h"
@@ -58,6 +60,7 @@ private slots:
     void updatesFolderIsPrivate_data();
     void updatesFolderIsPrivate();
     void unusableJournalsAreMovedAsideOnce();
+    void entryListOf65535IsReadToItsEnd();
 
 private:
     QString installPath() const { return m_root->path() + QStringLiteral("/install"); }
@@ -615,6 +618,22 @@ void TestInstallation::unusableJournalsAreMovedAsideOnce()
         QVERIFY(!QFile::exists(installPath() + QStringLiteral("/a.txt.1796700000009.old")));
         QVERIFY(QFile::exists(QStringLiteral("/etc/passwd")));
     }
+}
+
+// Written without zip64, an archive of 65,535 entries carries the count
+// 0xFFFF, which the zip library reads as "unknown"; ztx reads the list with
+// the same rule.
+void TestInstallation::entryListOf65535IsReadToItsEnd()
+{
+    const int entries = 65535;
+    ZipBuilder zip;
+    for (int i = 0; i < entries; ++i)
+        zip.stored().file(QString::number(i), QByteArray());
+    const QString path = m_root->path() + QStringLiteral("/many.zip");
+    QVERIFY(zip.write(path));
+    PackageIndex index(path);
+    QVERIFY2(index.read(PackageRoomCheck::MaxEntries), qPrintable(index.reason()));
+    QCOMPARE(index.entries().size(), entries);
 }
 
 QTEST_GUILESS_MAIN(TestInstallation)

@@ -14,7 +14,8 @@ scripts/install-deps.sh
 build_dir=${ASAN_BUILD_DIR:-build-asan}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_SANITIZE=ON -DUPDATER_BUILD_BENCH=OFF
 cmake --build "$build_dir" -j"${JOBS:-2}" --target tst_module_reader tst_package_digest tst_verify_package tst_ztx tst_ztx_checks ztx make-key-blocks updater \
-    tst_installation tst_installation_faults installation-test-child tst_package_room tst_nginx tst_update_data
+    tst_installation tst_installation_faults installation-test-child tst_package_room tst_nginx tst_update_data \
+    tst_updates_races
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/verification/lsan.supp}

@@ -185,7 +185,7 @@ void CDefaultLibrary::tryRemoveAllOldFiles()
         for (const QString& path : m_transaction->installedPaths())
             keep.insert(directory.absoluteFilePath(path));
         for (const QString& stamp : m_transaction->pendingStamps())
-            pendingSuffixes.append(InstallationTransaction::oldName(QString(), stamp));
+            pendingSuffixes.append(InstallPathRules::oldSuffix(stamp));
         for (const QString& path : m_transaction->movedAsidePaths())
             ownOldFiles.append(directory.absoluteFilePath(m_transaction->oldName(path)));
     }
@@ -209,7 +209,7 @@ void CDefaultLibrary::tryRemoveAllOldFiles()
 QStringList CDefaultLibrary::createListOfOldFilesInDirectoryRecursive(QDir directory)
 {
     // The module's own folder holds none of the installation's files.
-    QStringList paths = findFilesRecursive(directory, oldFileFilters(), {QString::fromLatin1(UpdatesFolder::Name)});
+    QStringList paths = findFilesRecursive(directory, oldFileFilters(), {QString::fromLatin1(InstallPathRules::UpdatesFolderName)});
     // The files this installation moved aside count whether the walk still
     // found them or they were deleted while it went.
     if (m_transaction) {

@@ -1,6 +1,7 @@
 #include "FileListTools.h"
 
 #include "FilePlatform.h"
+#include "InstallPathRules.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -13,8 +14,6 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-
-const char* const OldFileSuffix = ".old";
 
 QStringList toRelativePaths(const QDir& base, const QStringList& paths)
 {
@@ -78,8 +77,7 @@ bool removeFiles(const QStringList& paths)
 
 QStringList oldFileFilters()
 {
-    const QString pattern = QStringLiteral("*%1").arg(QLatin1String(OldFileSuffix));
-    return QStringList() << pattern << pattern.toUpper();
+    return InstallPathRules::oldFileFilters();
 }
 
 namespace {

@@ -8,9 +8,6 @@
 // Helpers of the file replacement transaction: path lists, deletion and the
 // search for files moved aside by earlier installations.
 
-// Ending of the names that replaced files are moved aside to.
-extern const char* const OldFileSuffix;
-
 // relativeToBase applied to every path, with the base's absolute path.
 QStringList toRelativePaths(const QDir& base, const QStringList& paths);
 
@@ -22,7 +19,7 @@ QString relativeToBase(const QString& basePath, const QString& path);
 // when each existing file was deleted.
 bool removeFiles(const QStringList& paths);
 
-// "*.old" and "*.OLD".
+// "*.old" and "*.OLD" (InstallPathRules::oldFileFilters).
 QStringList oldFileFilters();
 
 // Absolute paths of the files below the directory that match the wildcard

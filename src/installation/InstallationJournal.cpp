@@ -1,7 +1,7 @@
 #include "InstallationJournal.h"
 
 #include "FolderHandle.h"
-#include "PackageEntryCheck.h"
+#include "InstallPathRules.h"
 #include "module/FaultInjection.h"
 
 #include <QFile>
@@ -105,6 +105,7 @@ InstallationJournal::ReadOutcome InstallationJournal::read(FolderHandle& folder,
     }
     m_runStamp = root.value(QStringLiteral("runStamp")).toString();
 
+    InstallPathRules rules(installDir);
     QVector<Entry> entries;
     const QJsonArray files = root.value(QStringLiteral("files")).toArray();
     for (const QJsonValue& value : files) {
@@ -112,9 +113,8 @@ InstallationJournal::ReadOutcome InstallationJournal::read(FolderHandle& folder,
         Entry entry;
         entry.path = object.value(QStringLiteral("path")).toString();
         entry.existed = object.value(QStringLiteral("existed")).toBool();
-        QString reason;
-        if (!PackageEntryCheck::isSafeInstallPath(installDir, entry.path, false, &reason)) {
-            m_error = QStringLiteral("the path \"%1\" is refused: %2").arg(entry.path, reason);
+        if (!rules.isSafe(entry.path, false)) {
+            m_error = QStringLiteral("the path \"%1\" is refused: %2").arg(entry.path, rules.errorString());
             return Untrusted;
         }
         entries.append(entry);
@@ -123,9 +123,8 @@ InstallationJournal::ReadOutcome InstallationJournal::read(FolderHandle& folder,
     const QJsonArray directoryValues = root.value(QStringLiteral("createdDirectories")).toArray();
     for (const QJsonValue& value : directoryValues) {
         const QString directory = value.toString();
-        QString reason;
-        if (!PackageEntryCheck::isSafeInstallPath(installDir, directory, true, &reason)) {
-            m_error = QStringLiteral("the folder \"%1\" is refused: %2").arg(directory, reason);
+        if (!rules.isSafe(directory, true)) {
+            m_error = QStringLiteral("the folder \"%1\" is refused: %2").arg(directory, rules.errorString());
             return Untrusted;
         }
         directories.append(directory);

@@ -17,10 +17,10 @@ class FolderHandle;
 // Stored as JSON in "UPDATES/<run stamp>.journal". Renaming it to
 // "<run stamp>.committed" is the installation's commit point.
 //
-// A journal is read as untrusted input, like a package: whoever can write
+// A journal is read as untrusted input, like a package: whoever could write
 // into "UPDATES" could have put it there, and playing it back removes and
-// renames files. Every path in it must pass the checks a package entry
-// passes.
+// renames files. Every path in it must pass the rules a package entry
+// passes (InstallPathRules), and the file must be the caller's or root's.
 class InstallationJournal
 {
 public:

@@ -30,16 +30,6 @@ InstallationTransaction::~InstallationTransaction()
     unlock();
 }
 
-QString InstallationTransaction::oldName(const QString& path, const QString& runStamp)
-{
-    return path + QLatin1Char('.') + runStamp + QLatin1String(OldFileSuffix);
-}
-
-int InstallationTransaction::oldNameReserve()
-{
-    return oldName(QString(), QString::number(QDateTime::currentMSecsSinceEpoch())).size();
-}
-
 InstallationTransaction::FolderCheck InstallationTransaction::openUpdatesFolder(bool create)
 {
     m_installFolder = FolderHandle::open(m_installDir.absolutePath());
@@ -124,10 +114,10 @@ void InstallationTransaction::rollBackInterrupted(const QString& runStamp)
     const InstallationJournal::ReadOutcome read = journal.read(m_updates.folder(), journalName, m_installDir);
     const bool followed = read == InstallationJournal::Read;
     if (!followed) {
-        const QString suffix = oldName(QString(), runStamp);
+        const QString suffix = InstallPathRules::oldSuffix(runStamp);
         QVector<InstallationJournal::Entry> entries;
         const QStringList oldFiles = findFilesRecursive(m_installDir, {QLatin1Char('*') + suffix},
-                                                        {QString::fromLatin1(UpdatesFolder::Name)});
+                                                        {QString::fromLatin1(InstallPathRules::UpdatesFolderName)});
         for (const QString& oldFile : oldFiles)
             entries.append({m_installDir.relativeFilePath(oldFile.chopped(suffix.size())), true});
         const QString reason = journal.errorString();
@@ -174,7 +164,7 @@ void InstallationTransaction::finishInterruptedCleanUp(const QString& runStamp)
     QStringList oldFiles;
     for (const InstallationJournal::Entry& entry : journal.entries()) {
         if (entry.existed)
-            oldFiles.append(absolute(oldName(entry.path, runStamp)));
+            oldFiles.append(absolute(InstallPathRules::oldName(entry.path, runStamp)));
     }
     removeFiles(oldFiles);
     UPDATER_FAULT_POINT("recovery.cleaned");
@@ -338,7 +328,7 @@ bool InstallationTransaction::playBack(const QString& runStamp, const Installati
     for (const InstallationJournal::Entry& entry : journal.entries()) {
         RollBackStep step;
         step.path = entry.path;
-        step.oldName = oldName(entry.path, runStamp);
+        step.oldName = InstallPathRules::oldName(entry.path, runStamp);
         step.oldFileExisted = m_installFolder.kind(step.oldName) != FolderHandle::Kind::Missing;
         if (step.oldFileExisted) {
             if (m_installFolder.rename(step.oldName, m_installFolder, entry.path, true)) {

@@ -11,6 +11,7 @@
 
 #include "FilePlatform.h"
 #include "FolderHandle.h"
+#include "InstallPathRules.h"
 #include "InstallationJournal.h"
 #include "UpdatesFolder.h"
 
@@ -20,8 +21,8 @@
 //
 // It owns the folder's lock (one installation at a time, across processes
 // and threads), the run stamp, the journal on the disk and the list of files
-// it put in place. The old name of a replaced file is made here and nowhere
-// else: "<path>.<run stamp>.old".
+// it put in place. The old name of a replaced file, "<path>.<run stamp>.old",
+// comes from InstallPathRules.
 //
 //     InstallationTransaction transaction(QDir::current());
 //     transaction.openUpdatesFolder(true) == Ready, transaction.lock(wait),
@@ -107,10 +108,8 @@ public:
     // Removes the unpack folder with all it holds.
     bool removeUnpackFolder();
 
-    QString oldName(const QString& path) const { return oldName(path, m_runStamp); }
-    static QString oldName(const QString& path, const QString& runStamp);
-    // What moving a file aside adds to the length of its name.
-    static int oldNameReserve();
+    // The name the file at the path is moved aside to by this installation.
+    QString oldName(const QString& path) const { return InstallPathRules::oldName(path, m_runStamp); }
 
     // Writes the journal for installing these files (and the folders they
     // need that are missing). Nothing may be changed before it succeeded.

@@ -6,9 +6,8 @@
 #include <QSet>
 
 #include "FilePlatform.h"
-#include "InstallationTransaction.h"
+#include "InstallPathRules.h"
 #include "PackageIndex.h"
-#include "UpdatesFolder.h"
 
 namespace {
 
@@ -19,11 +18,6 @@ const qint64 MaxLinkTargetSize = 4096;
 QString joined(const QStringList& components)
 {
     return components.join(QLatin1Char('/'));
-}
-
-bool isInside(const QString& canonicalPath, const QString& canonicalFolder)
-{
-    return canonicalPath == canonicalFolder || canonicalPath.startsWith(canonicalFolder + QLatin1Char('/'));
 }
 
 } // namespace
@@ -45,35 +39,6 @@ bool PackageEntryCheck::refuse(const QString& entry, const QString& reason)
     m_refusedEntry = entry;
     m_reason = reason;
     return false;
-}
-
-// Splits an entry name into its components. A backslash is refused: it
-// separates folders on Windows and is part of a file name elsewhere, so the
-// same package would install different files.
-bool PackageEntryCheck::checkName(const QString& name, QStringList* components)
-{
-    if (name.contains(QLatin1Char('\\')))
-        return refuse(name, QStringLiteral("a backslash in the name (a folder separator on Windows, part of the "
-                                           "name elsewhere)"));
-    const QString& path = name;
-    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
-    if (path.startsWith(QLatin1Char('/')) || drive.match(path).hasMatch())
-        return refuse(name, QStringLiteral("absolute path"));
-    components->clear();
-    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
-        if (part == QLatin1String(".."))
-            return refuse(name, QStringLiteral("path with a \"..\" component"));
-        if (part != QLatin1String("."))
-            components->append(part);
-    }
-    if (components->isEmpty())
-        return refuse(name, QStringLiteral("names the unpack folder itself"));
-    // The module's journals, lock and unpack folders: a package that brought
-    // its own would have them played back, or break the lock.
-    if (FilePlatform::namesEqual(components->first(), QLatin1String(UpdatesFolder::Name)))
-        return refuse(name, QStringLiteral("inside the module's own folder UPDATES, which no package may write to"));
-    return true;
 }
 
 // Every component must fit the file system's name limit, and a file's name
@@ -125,84 +90,14 @@ bool PackageEntryCheck::resolve(QStringList path, const QStringList& components,
     return true;
 }
 
-// Whether installing a file under these components would pass through a
-// symbolic link of the installation folder that leads out of it (or
-// nowhere), or into the module's own folder "UPDATES".
-PackageEntryCheck::PrefixState PackageEntryCheck::installPrefixState(const QDir& installDir,
-                                                                     const QString& canonicalInstallDir,
-                                                                     const QStringList& components)
-{
-    // Most entries share their folders: each folder is looked at once.
-    QString prefix;
-    bool throughLink = false;
-    for (int i = 0; i + 1 < components.size(); ++i) {
-        prefix = prefix.isEmpty() ? components.at(i) : prefix + QLatin1Char('/') + components.at(i);
-        Prefix known = m_prefixes.value(prefix);
-        if (!m_prefixes.contains(prefix)) {
-            const QFileInfo info(installDir.absoluteFilePath(prefix));
-            known.throughLink = throughLink || info.isSymLink();
-            if (info.isSymLink()) {
-                const QString target = info.canonicalFilePath();
-                known.state = target.isEmpty() || !isInside(target, canonicalInstallDir) ? LeadsOut : Inside;
-            } else {
-                known.state = info.exists() ? Inside : Missing;
-            }
-            // Reached through a link, or spelt otherwise on a file system
-            // that ignores case: it may be the module's own folder.
-            if (known.state == Inside && !m_updatesId.isEmpty() && (i == 0 || known.throughLink)
-                && FilePlatform::fileIdentity(info.absoluteFilePath()) == m_updatesId)
-                known.state = IntoUpdates;
-            m_prefixes.insert(prefix, known);
-        }
-        throughLink = known.throughLink;
-        if (known.state == Missing)
-            return Inside; // nothing deeper is there either
-        if (known.state != Inside)
-            return known.state;
-    }
-    return Inside;
-}
-
-bool PackageEntryCheck::refuseInstallPrefix(const QString& name, PrefixState state)
-{
-    return refuse(name, state == IntoUpdates
-                            ? QStringLiteral("installed through a symbolic link into the module's own folder UPDATES")
-                            : QStringLiteral("installed through a symbolic link that leads out of the installation "
-                                             "folder"));
-}
-
-bool PackageEntryCheck::isSafeInstallPath(const QDir& installDir, const QString& path, bool followLast,
-                                          QString* reason)
-{
-    PackageEntryCheck check;
-    QStringList components;
-    if (!check.checkName(path, &components)) {
-        *reason = check.reason();
-        return false;
-    }
-    if (followLast)
-        components.append(QStringLiteral("."));
-    check.m_updatesId =
-        FilePlatform::fileIdentity(installDir.absoluteFilePath(QString::fromLatin1(UpdatesFolder::Name)));
-    const PrefixState state = check.installPrefixState(installDir, installDir.canonicalPath(), components);
-    if (state != Inside) {
-        check.refuseInstallPrefix(path, state);
-        *reason = check.reason();
-        return false;
-    }
-    return true;
-}
-
 PackageEntryCheck::Outcome PackageEntryCheck::check(const PackageIndex& index, const QDir& installDir)
 {
     m_links.clear();
-    m_prefixes.clear();
     m_linkCopies.clear();
     m_folderLinks.clear();
-    m_updatesId = FilePlatform::fileIdentity(installDir.absoluteFilePath(QString::fromLatin1(UpdatesFolder::Name)));
-    const QString canonicalInstallDir = installDir.canonicalPath();
+    InstallPathRules rules(installDir);
     const int maxNameLength = FilePlatform::maxNameLength(installDir.absolutePath());
-    m_oldNameReserve = InstallationTransaction::oldNameReserve();
+    m_oldNameReserve = InstallPathRules::oldNameReserve();
     QSet<QString> files;
     const QVector<PackageIndex::Entry>& entries = index.entries();
     QVector<QStringList> allComponents(entries.size());
@@ -210,8 +105,10 @@ PackageEntryCheck::Outcome PackageEntryCheck::check(const PackageIndex& index, c
         const PackageIndex::Entry& entry = entries.at(i);
         const QString& name = entry.name;
         QStringList& components = allComponents[i];
-        if (!checkName(name, &components))
+        if (!rules.split(name, &components)) {
+            refuse(name, rules.errorString());
             return Refused;
+        }
         // A folder is made of a name ending in "/" whatever the entry's
         // attributes say.
         const bool isDirectory = entry.isDirectory;
@@ -252,12 +149,9 @@ PackageEntryCheck::Outcome PackageEntryCheck::check(const PackageIndex& index, c
             }
             m_links.insert(joined(where), link);
         }
-        if (!isDirectory) {
-            const PrefixState state = installPrefixState(installDir, canonicalInstallDir, components);
-            if (state != Inside) {
-                refuseInstallPrefix(name, state);
-                return Refused;
-            }
+        if (!isDirectory && rules.reach(components) != InstallPathRules::Reach::Inside) {
+            refuse(name, QStringLiteral("installed ") + rules.errorString());
+            return Refused;
         }
     }
     if (index.hasLinks() && !classifyLinks(index, allComponents))

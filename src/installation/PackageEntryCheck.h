@@ -49,14 +49,6 @@ public:
     QString refusedEntry() const;
     QString reason() const;
 
-    // The checks of an entry's name, for a path inside the installation
-    // folder that comes from elsewhere (an installation journal): relative,
-    // no ".." component, and not through a symbolic link of the
-    // installation folder that leads out of it (with followLast, the last
-    // component is such a link too: the path names a folder), and not
-    // "UPDATES" nor anything in it.
-    static bool isSafeInstallPath(const QDir& installDir, const QString& path, bool followLast, QString* reason);
-
 private:
     struct Link {
         int index = -1;
@@ -65,22 +57,11 @@ private:
     };
 
     bool refuse(const QString& entry, const QString& reason);
-    bool checkName(const QString& name, QStringList* components);
     bool checkNameLengths(const QString& name, const QStringList& components, bool isDirectory, int maxNameLength);
     bool resolve(QStringList path, const QStringList& components, bool followLast, int depth,
                  QStringList* resolved) const;
-    enum PrefixState { Inside, LeadsOut, IntoUpdates, Missing };
-    struct Prefix {
-        PrefixState state = Missing;
-        bool throughLink = false; // it, or a folder above it, is a link
-    };
-    PrefixState installPrefixState(const QDir& installDir, const QString& canonicalInstallDir,
-                                   const QStringList& components);
-    bool refuseInstallPrefix(const QString& name, PrefixState state);
     bool classifyLinks(const PackageIndex& index, const QVector<QStringList>& components);
 
-    QHash<QString, Prefix> m_prefixes; // folders of the installation looked at
-    QString m_updatesId;                // the file identity of "UPDATES", when it is there
     int m_oldNameReserve = 0;
     QHash<QString, Link> m_links; // by the link's own resolved path
     QHash<int, int> m_linkCopies;

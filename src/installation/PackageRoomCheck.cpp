@@ -4,7 +4,7 @@
 #include <QStorageInfo>
 
 #include "PackageIndex.h"
-#include "UpdatesFolder.h"
+#include "InstallPathRules.h"
 
 PackageRoomCheck::PackageRoomCheck(const PackageIndex& index)
 {
@@ -74,7 +74,7 @@ bool PackageRoomCheck::fits(const QDir& installDir)
     // and need room there too.
     // Nothing is looked up through an UPDATES that is a symbolic link: the
     // installation refuses such a folder anyway.
-    const QFileInfo updates(installDir.absoluteFilePath(QLatin1String(UpdatesFolder::Name)));
+    const QFileInfo updates(installDir.absoluteFilePath(QLatin1String(InstallPathRules::UpdatesFolderName)));
     const QString unpackPath =
         updates.isDir() && !updates.isSymLink() ? updates.absoluteFilePath() : installDir.absolutePath();
     if (!fitsOn(unpackPath))

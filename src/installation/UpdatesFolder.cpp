@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-const char* const UpdatesFolder::Name = "UPDATES";
+const char* const UpdatesFolder::Name = InstallPathRules::UpdatesFolderName;
 const char* const UpdatesFolder::LockFileName = "install.lock";
 
 namespace {

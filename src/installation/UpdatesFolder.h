@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "FolderHandle.h"
+#include "InstallPathRules.h"
 
 // The folder "UPDATES" in the installation folder, the module's own: held by
 // a handle from the moment it is opened, so that everything done in it goes

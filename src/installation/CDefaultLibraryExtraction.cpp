@@ -19,7 +19,7 @@ namespace {
 void logRefusedEntry(const PackageEntryCheck& check)
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry refused: " << check.refusedEntry()
-                      << " (" << check.reason() << ")";
+                      << " (" << check.errorString() << ")";
 }
 
 void logNoPermissionsToUnzip(const QString& path)
@@ -35,7 +35,7 @@ bool packageFits(const PackageIndex& index, const QDir& installDir)
     PackageRoomCheck room(index);
     if (room.fits(installDir))
         return true;
-    LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package refused: " << room.reason() << ".";
+    LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package refused: " << room.errorString() << ".";
     // Nothing was made: the folder it would have been unpacked into.
     logNoPermissionsToUnzip(installDir.absoluteFilePath(QStringLiteral("%1/%2")
                                                             .arg(QLatin1String(UpdatesFolder::Name))
@@ -104,10 +104,10 @@ bool CDefaultLibrary::replaceFileByUpdateType()
         if (!unpacker.unpack(transaction.unpackFolder(), oTimestampPath, &oFilePathsList)) {
             if (unpacker.failedEntry().isEmpty())
                 LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: The package cannot be unpacked: "
-                                  << unpacker.reason() << ".";
+                                  << unpacker.errorString() << ".";
             else
                 LOG_UPDATER(WARN) << "CDefaultLibrary::replaceFileByUpdateType :: Package entry "
-                                  << unpacker.failedEntry() << " cannot be unpacked: " << unpacker.reason() << ".";
+                                  << unpacker.failedEntry() << " cannot be unpacked: " << unpacker.errorString() << ".";
             logNoPermissionsToUnzip(oTimestampPath);
         } else {
             // Unpacked, the package is not read again: its bytes go before the

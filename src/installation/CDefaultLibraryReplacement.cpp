@@ -4,7 +4,7 @@
 
 #include "controller/CDefaultLibrary.h"
 
-#include "BackgroundRemoval.h"
+#include "BackgroundWork.h"
 #include "FileListTools.h"
 #include "FilePlatform.h"
 #include "InstallationTransaction.h"
@@ -189,7 +189,9 @@ void CDefaultLibrary::tryRemoveAllOldFiles()
         for (const QString& path : m_transaction->movedAsidePaths())
             ownOldFiles.append(directory.absoluteFilePath(m_transaction->oldName(path)));
     }
-    BackgroundRemoval ownRemoval(ownOldFiles);
+    BackgroundWork ownRemoval;
+    if (!ownOldFiles.isEmpty())
+        ownRemoval.start([&ownOldFiles] { removeFiles(ownOldFiles); });
     keep.unite(QSet<QString>(ownOldFiles.begin(), ownOldFiles.end()));
 
     QStringList oldFiles;

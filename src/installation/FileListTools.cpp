@@ -1,5 +1,6 @@
 #include "FileListTools.h"
 
+#include "BackgroundWork.h"
 #include "FilePlatform.h"
 #include "InstallPathRules.h"
 
@@ -11,9 +12,7 @@
 #include <QVector>
 
 #include <algorithm>
-#include <system_error>
-#include <thread>
-#include <vector>
+#include <atomic>
 
 QStringList toRelativePaths(const QDir& base, const QStringList& paths)
 {
@@ -59,20 +58,16 @@ bool removeFiles(const QStringList& paths)
     const int threads = qBound(1, paths.size() / MinFilesPerRemovingThread, MaxRemovingThreads);
     if (threads == 1)
         return removeEvery(paths, 0, 1);
-    std::vector<char> removed(size_t(threads), 0);
-    std::vector<std::thread> workers;
+    std::atomic<bool> allRemoved(true);
+    BackgroundWork work;
     for (int k = 0; k < threads; ++k) {
-        try {
-            workers.emplace_back(
-                [&paths, &removed, k, threads] { removed[size_t(k)] = removeEvery(paths, k, threads); });
-        } catch (const std::system_error&) {
-            // No thread to be had: this share is deleted here.
-            removed[size_t(k)] = removeEvery(paths, k, threads);
-        }
+        work.start([&paths, &allRemoved, k, threads] {
+            if (!removeEvery(paths, k, threads))
+                allRemoved.store(false);
+        });
     }
-    for (std::thread& worker : workers)
-        worker.join();
-    return std::all_of(removed.begin(), removed.end(), [](char ok) { return ok != 0; });
+    work.wait();
+    return allRemoved.load();
 }
 
 QStringList oldFileFilters()

@@ -15,8 +15,9 @@ namespace FilePlatform {
 // at once: on Linux one syncfs(2) for each file system that holds one of
 // the folders (the folders of the files must be among them), which writes
 // everything out in one go instead of one flush per file; on Windows
-// FlushFileBuffers on each file.
-bool flushChanges(const QStringList& files, const QStringList& folders);
+// FlushFileBuffers on each file. Returns the system's reason when something
+// could not be flushed, nothing when all is on the disk.
+QString flushChanges(const QStringList& files, const QStringList& folders);
 
 // Whether anything stands at `path`: a file, a folder or a link, also a
 // link whose target is missing (lstat(2); GetFileAttributes on Windows).
@@ -45,9 +46,6 @@ QString fileIdentity(const QString& path);
 // Whether two names in one folder name the same entry, as the file system
 // compares them: exactly on Linux, without regard to case on Windows.
 bool namesEqual(const QString& a, const QString& b);
-
-// The text of the last failed call of this namespace, for the log.
-QString lastErrorText();
 
 } // namespace FilePlatform
 

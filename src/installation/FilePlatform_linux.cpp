@@ -15,26 +15,26 @@
 
 namespace {
 
-thread_local int lastError = 0;
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
-// Opens the folder and runs the flush call (fsync, syncfs) on it.
-bool flushFolder(const QByteArray& path, int (*flush)(int))
+// Opens the folder and flushes the file system it lies on: the reason when
+// that fails.
+QString flushFileSystemOf(const QByteArray& path)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        lastError = errno;
-        return false;
-    }
-    const int flushed = flush(fd);
-    if (flushed != 0)
-        lastError = errno;
+    if (fd < 0)
+        return systemText(errno);
+    const int error = ::syncfs(fd) == 0 ? 0 : errno;
     ::close(fd);
-    return flushed == 0;
+    return error == 0 ? QString() : systemText(error);
 }
 
 } // namespace
 
-bool FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
+QString FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
 {
     QSet<dev_t> devices;
     for (const QString& folder : folders) {
@@ -43,28 +43,25 @@ bool FilePlatform::flushChanges(const QStringList&, const QStringList& folders)
         if (::stat(path.constData(), &info) != 0) {
             if (errno == ENOENT || errno == ENOTDIR)
                 continue; // not there (any more): nothing of it to flush
-            lastError = errno;
-            return false;
+            return systemText(errno);
         }
         if (!S_ISDIR(info.st_mode) || devices.contains(info.st_dev))
             continue;
         devices.insert(info.st_dev);
-        if (!flushFolder(path, ::syncfs))
-            return false;
+        const QString error = flushFileSystemOf(path);
+        if (!error.isEmpty())
+            return error;
     }
-    return true;
+    return QString();
 }
 
 bool FilePlatform::listFolder(const QString& folder, QStringList* files, QStringList* folders)
 {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        lastError = errno;
+    if (fd < 0)
         return false;
-    }
     DIR* dir = ::fdopendir(fd);
     if (!dir) {
-        lastError = errno;
         ::close(fd);
         return false;
     }
@@ -116,9 +113,4 @@ QString FilePlatform::fileIdentity(const QString& path)
 bool FilePlatform::namesEqual(const QString& a, const QString& b)
 {
     return a == b;
-}
-
-QString FilePlatform::lastErrorText()
-{
-    return QString::fromLocal8Bit(std::strerror(lastError));
 }

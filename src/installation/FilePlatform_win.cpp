@@ -7,38 +7,44 @@
 
 namespace {
 
-thread_local DWORD lastError = 0;
-
 std::wstring nativePath(const QString& path)
 {
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
 }
 
-bool flushFileByName(const QString& path)
+QString systemText(DWORD error)
+{
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const QString message = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("error %1").arg(error);
+    LocalFree(text);
+    return message;
+}
+
+// The reason when the file cannot be flushed.
+QString flushFileByName(const QString& path)
 {
     const HANDLE file = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        lastError = GetLastError();
-        return false;
-    }
-    const BOOL flushed = FlushFileBuffers(file);
-    if (!flushed)
-        lastError = GetLastError();
+    if (file == INVALID_HANDLE_VALUE)
+        return systemText(GetLastError());
+    const DWORD error = FlushFileBuffers(file) ? ERROR_SUCCESS : GetLastError();
     CloseHandle(file);
-    return flushed != FALSE;
+    return error == ERROR_SUCCESS ? QString() : systemText(error);
 }
 
 } // namespace
 
-bool FilePlatform::flushChanges(const QStringList& files, const QStringList&)
+QString FilePlatform::flushChanges(const QStringList& files, const QStringList&)
 {
     for (const QString& file : files) {
-        if (!flushFileByName(file))
-            return false;
+        const QString error = flushFileByName(file);
+        if (!error.isEmpty())
+            return error;
     }
-    return true;
+    return QString();
 }
 
 bool FilePlatform::listFolder(const QString& folder, QStringList* files, QStringList* folders)
@@ -47,10 +53,8 @@ bool FilePlatform::listFolder(const QString& folder, QStringList* files, QString
     const std::wstring pattern = nativePath(folder) + L"\\*";
     const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
                                            FIND_FIRST_EX_LARGE_FETCH);
-    if (search == INVALID_HANDLE_VALUE) {
-        lastError = GetLastError();
-        return lastError == ERROR_FILE_NOT_FOUND;
-    }
+    if (search == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         const DWORD attributes = found.dwFileAttributes;
         // Hidden means the attribute here, as for QDir.
@@ -108,14 +112,4 @@ QString FilePlatform::fileIdentity(const QString& path)
 bool FilePlatform::namesEqual(const QString& a, const QString& b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-QString FilePlatform::lastErrorText()
-{
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   lastError, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    const QString message = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("error %1").arg(lastError);
-    LocalFree(text);
-    return message;
 }

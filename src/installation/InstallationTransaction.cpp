@@ -261,15 +261,14 @@ bool InstallationTransaction::flush()
     files.reserve(m_installedPaths.size());
     for (const QString& path : qAsConst(m_installedPaths))
         files.append(absolute(path));
-    if (flushChanged(files, m_journal.createdDirectories()))
-        return true;
-    m_error = FilePlatform::lastErrorText();
-    return false;
+    m_error = flushChanged(files, m_journal.createdDirectories());
+    return m_error.isEmpty();
 }
 
 // Every file and every folder whose entries changed must be on the disk:
-// they are flushed together, rather than one after the other.
-bool InstallationTransaction::flushChanged(const QStringList& files, const QStringList& changedEntries)
+// they are flushed together, rather than one after the other. The reason
+// when that fails.
+QString InstallationTransaction::flushChanged(const QStringList& files, const QStringList& changedEntries)
 {
     QSet<QString> folders;
     for (const QString& file : files)
@@ -367,9 +366,10 @@ bool InstallationTransaction::playBack(const QString& runStamp, const Installati
 
     if (!complete)
         return false;
-    if (!flushChanged(QStringList(), changed)) {
+    const QString flushError = flushChanged(QStringList(), changed);
+    if (!flushError.isEmpty()) {
         LOG_UPDATER(WARN) << "InstallationTransaction::rollBack :: The roll-back cannot be written to the disk: "
-                          << FilePlatform::lastErrorText();
+                          << flushError;
         return false;
     }
     FolderHandle& updates = m_updates.folder();

@@ -152,7 +152,7 @@ private:
                   int* restored, bool removeJournal);
     void rollBackInterrupted(const QString& runStamp);
     void finishInterruptedCleanUp(const QString& runStamp);
-    bool flushChanged(const QStringList& files, const QStringList& changedEntries);
+    QString flushChanged(const QStringList& files, const QStringList& changedEntries);
     QString absolute(const QString& path) const { return m_installDir.absoluteFilePath(path); }
 
     QDir m_installDir;

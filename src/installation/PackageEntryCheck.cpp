@@ -29,7 +29,7 @@ QString PackageEntryCheck::refusedEntry() const
     return m_refusedEntry;
 }
 
-QString PackageEntryCheck::reason() const
+QString PackageEntryCheck::errorString() const
 {
     return m_reason;
 }

@@ -47,7 +47,7 @@ public:
 
     // The entry that was refused and why, for the log.
     QString refusedEntry() const;
-    QString reason() const;
+    QString errorString() const;
 
 private:
     struct Link {

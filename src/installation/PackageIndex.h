@@ -29,10 +29,10 @@ public:
     explicit PackageIndex(const QString& packagePath);
 
     // False when the archive cannot be opened or its entry list read;
-    // reason() says why. Stops after maxEntries + 1 entries, so that a
+    // errorString() says why. Stops after maxEntries + 1 entries, so that a
     // package of too many entries is told without reading all of them.
     bool read(int maxEntries);
-    QString reason() const { return m_reason; }
+    QString errorString() const { return m_reason; }
 
     QString packagePath() const { return m_packagePath; }
     const QVector<Entry>& entries() const { return m_entries; }

@@ -37,9 +37,9 @@ public:
     qint64 neededRoom(qint64 blockSize) const;
 
     // Whether the package may be unpacked into installDir/UPDATES (and its
-    // files then moved, or copied, into installDir); false with reason().
+    // files then moved, or copied, into installDir); false with errorString().
     bool fits(const QDir& installDir);
-    QString reason() const { return m_reason; }
+    QString errorString() const { return m_reason; }
 
 private:
     bool fitsOn(const QString& path);

@@ -1,5 +1,6 @@
 #include "PackageUnpacker.h"
 
+#include "BackgroundWork.h"
 #include "PackageEntryCheck.h"
 #include "PackageFileDevice.h"
 #include "module/FaultInjection.h"
@@ -16,9 +17,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -106,7 +104,7 @@ QString PackageUnpacker::failedEntry() const
     return m_failedEntry;
 }
 
-QString PackageUnpacker::reason() const
+QString PackageUnpacker::errorString() const
 {
     return m_reason;
 }
@@ -127,7 +125,8 @@ bool PackageUnpacker::fail(const QString& entry, const QString& reason)
 // Each worker goes straight to its entries by their places in the archive,
 // known from the entry list, and reads the archive through a window of its
 // own: the archive is never held in memory whole.
-bool PackageUnpacker::unpack(const FolderHandle& destination, const QString& destinationPath, QStringList* paths)
+bool PackageUnpacker::unpack(const FolderHandle& destination, const QString& destinationPath, QStringList* paths,
+                             const std::function<void()>& tick)
 {
     paths->clear();
     const QVector<PackageIndex::Entry>& entries = m_index.entries();
@@ -138,22 +137,20 @@ bool PackageUnpacker::unpack(const FolderHandle& destination, const QString& des
         entries.size() < MinEntriesPerWorker * 2 ? 1 : qBound(1, QThread::idealThreadCount(), MaxWorkers);
     const QVector<QVector<int>> shares = shareOut(workers);
     QVector<Worker> results(shares.size());
-    std::atomic<bool> stop(false);
-    if (shares.size() == 1) {
-        results[0] = unpackEntries(destination, shares.at(0), &stop);
+    m_stop.store(false);
+    m_unpackedBytes.store(0);
+    if (shares.size() == 1 && !tick) {
+        results[0] = unpackEntries(destination, shares.at(0));
     } else {
-        std::vector<std::thread> threads;
-        for (int k = 0; k < shares.size(); ++k) {
-            try {
-                threads.emplace_back([&, k] { results[k] = unpackEntries(destination, shares.at(k), &stop); });
-            } catch (const std::system_error&) {
-                // No thread to be had: this share is unpacked here.
-                results[k] = unpackEntries(destination, shares.at(k), &stop);
-            }
-        }
-        for (std::thread& thread : threads)
-            thread.join();
+        BackgroundWork work;
+        for (int k = 0; k < shares.size(); ++k)
+            work.start([&, k] { results[k] = unpackEntries(destination, shares.at(k)); });
+        work.wait(tick);
     }
+    const bool allWorked =
+        std::all_of(results.cbegin(), results.cend(), [](const Worker& result) { return result.reason.isEmpty(); });
+    if (m_stop.load() && allWorked)
+        return fail(QString(), QStringLiteral("stopped before its end"));
 
     // The failure of the earliest entry is the one reported.
     const Worker* failed = nullptr;
@@ -174,6 +171,14 @@ bool PackageUnpacker::unpack(const FolderHandle& destination, const QString& des
         paths->append(root + m_names.at(i) + (folder ? QStringLiteral("/") : QString()));
     }
     return true;
+}
+
+qint64 PackageUnpacker::totalBytes() const
+{
+    qint64 total = 0;
+    for (const PackageIndex::Entry& entry : m_index.entries())
+        total += qint64(entry.uncompressedSize);
+    return total;
 }
 
 // Each link entry to a file of the package gets a copy of that file's data
@@ -256,15 +261,14 @@ QVector<QVector<int>> PackageUnpacker::shareOut(int workers) const
 }
 
 // Unpacks the entries of one share.
-PackageUnpacker::Worker PackageUnpacker::unpackEntries(const FolderHandle& destination, const QVector<int>& share,
-                                                       std::atomic<bool>* stop) const
+PackageUnpacker::Worker PackageUnpacker::unpackEntries(const FolderHandle& destination, const QVector<int>& share)
 {
     Worker result;
-    auto failed = [&result, stop](int index, const QString& entry, const QString& reason) {
+    auto failed = [this, &result](int index, const QString& entry, const QString& reason) {
         result.failedIndex = index;
         result.failedEntry = entry;
         result.reason = reason;
-        stop->store(true);
+        m_stop.store(true);
         return result;
     };
 
@@ -277,7 +281,7 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const FolderHandle& desti
     QByteArray buffer(int(ChunkSize), Qt::Uninitialized);
     const QVector<PackageIndex::Entry>& entries = m_index.entries();
     for (int index : share) {
-        if (stop->load())
+        if (m_stop.load())
             break;
         const PackageIndex::Entry& entry = entries.at(index);
         const QString& name = entry.name;
@@ -329,6 +333,7 @@ PackageUnpacker::Worker PackageUnpacker::unpackEntries(const FolderHandle& desti
                 done += put;
             }
             written += got;
+            m_unpackedBytes.fetch_add(got);
         }
         error = unzCloseCurrentFile(archive);
         if (error != UNZ_OK)

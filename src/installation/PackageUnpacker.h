@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 
 #include "FolderHandle.h"
 #include "PackageIndex.h"
@@ -42,12 +43,20 @@ public:
     // Unpacks into the folder held by `destination`, whose path is
     // destinationPath. The paths of the unpacked entries are that path and
     // the entry's name, in archive order, folders (and links to folders)
-    // with a trailing "/"; or false with failedEntry() and reason() set.
+    // with a trailing "/"; or false with failedEntry() and errorString() set.
     // An archive without entries counts as a failure.
-    bool unpack(const FolderHandle& destination, const QString& destinationPath, QStringList* paths);
+    // With a tick, the unpacking runs on threads of its own and the calling
+    // thread keeps its events going, calling the tick meanwhile
+    // (BackgroundWork); stop() from there ends it early, as a failure.
+    bool unpack(const FolderHandle& destination, const QString& destinationPath, QStringList* paths,
+                const std::function<void()>& tick = std::function<void()>());
+    void stop() { m_stop.store(true); }
+    // Bytes of the entries' data written so far, and in all.
+    qint64 unpackedBytes() const { return m_unpackedBytes.load(); }
+    qint64 totalBytes() const;
 
     QString failedEntry() const;
-    QString reason() const;
+    QString errorString() const;
 
 private:
     struct Worker {
@@ -58,12 +67,14 @@ private:
 
     bool fail(const QString& entry, const QString& reason);
     QVector<QVector<int>> shareOut(int workers) const;
-    Worker unpackEntries(const FolderHandle& destination, const QVector<int>& share, std::atomic<bool>* stop) const;
+    Worker unpackEntries(const FolderHandle& destination, const QVector<int>& share);
     bool copyLinkedFiles(const FolderHandle& destination);
 
     const PackageIndex& m_index;
     const PackageEntryCheck& m_check;
     QStringList m_names; // each entry's name without "." and empty components
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_unpackedBytes{0};
     QString m_failedEntry;
     QString m_reason;
 };

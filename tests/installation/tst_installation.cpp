@@ -632,7 +632,7 @@ void TestInstallation::entryListOf65535IsReadToItsEnd()
     const QString path = m_root->path() + QStringLiteral("/many.zip");
     QVERIFY(zip.write(path));
     PackageIndex index(path);
-    QVERIFY2(index.read(PackageRoomCheck::MaxEntries), qPrintable(index.reason()));
+    QVERIFY2(index.read(PackageRoomCheck::MaxEntries), qPrintable(index.errorString()));
     QCOMPARE(index.entries().size(), entries);
 }
 

@@ -67,7 +67,7 @@ bool PackageCheck::contentsAccepted(QList<Problem>* problems)
                                                    ? entryCheck.check(index, QDir(installDir.path()))
                                                    : PackageEntryCheck::Unreadable;
     if (outcome == PackageEntryCheck::Refused) {
-        problems->append({entryCheck.refusedEntry(), entryCheck.reason(), fileSystemError});
+        problems->append({entryCheck.refusedEntry(), entryCheck.errorString(), fileSystemError});
         return false;
     }
     if (outcome == PackageEntryCheck::Unreadable) {
@@ -93,8 +93,8 @@ bool PackageCheck::contentsAccepted(QList<Problem>* problems)
     if (!unpackFolder.isOpen() || !unpacker.unpack(unpackFolder, unpackDir.path(), &unpacked)) {
         problems->append({unpacker.failedEntry(),
                           unpacker.failedEntry().isEmpty()
-                              ? QStringLiteral("the archive cannot be unpacked: %1").arg(unpacker.reason())
-                              : QStringLiteral("cannot be unpacked: %1").arg(unpacker.reason()),
+                              ? QStringLiteral("the archive cannot be unpacked: %1").arg(unpacker.errorString())
+                              : QStringLiteral("cannot be unpacked: %1").arg(unpacker.errorString()),
                           fileSystemError});
         return false;
     }

@@ -47,7 +47,7 @@ public:
     // Download.
     bool writeToTempFile(const QByteArray& data) const
     {
-        return m_library.writeToTempFile(data.constData(), data.size());
+        return m_library.m_packageFile.write(data.constData(), data.size());
     }
     bool handleDownloadErrors() const { return m_library.handleDownloadErrors(); }
     void handleNetworkError(QNetworkReply::NetworkError networkError) const

@@ -101,6 +101,7 @@ private slots:
     void fileSystemErrorsSayWhy();
     void fullTemporaryFolderSaysWhy();
     void updateOnAWorkerThread();
+    void proxySettingsThatAreNotHexAreRefused();
 
 private:
     QByteArray call(const char* exportName, const updater::Request& request);
@@ -431,6 +432,21 @@ void TestUpdateData::updateOnAWorkerThread()
     QVERIFY(worker->wait(60000));
     QCOMPARE(result, kInstalled);
     QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), m_content);
+}
+
+// The proxy text itself, not its transport form: refused before anything is
+// sent, and nothing of it (the password least of all) in the log.
+void TestUpdateData::proxySettingsThatAreNotHexAreRefused()
+{
+    const int requestsBefore = m_server.requestedPaths().size();
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
+    const QByteArray result = call(updater::UpdateName, {{"url", m_server.url(QStringLiteral("/new.ztx")).toUtf8()},
+                                                         {"proxySettings", "127.0.0.1|3128|adam|Deadbeef42"}});
+    QCOMPARE(result, ResultTexts::insufficientParameters(QStringLiteral("proxySettings is not hexadecimal")).serialize());
+    QVERIFY(log.hasNewLine(QStringLiteral("Invalid request: \"proxySettings\" is not hexadecimal text")));
+    QVERIFY(!log.newText().contains(QStringLiteral("eadbeef")) && !log.newText().contains(QStringLiteral("3128")));
+    QCOMPARE(m_server.requestedPaths().size(), requestsBefore);
+    QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateData)

@@ -16,6 +16,9 @@ public:
 
     // State.
     QTemporaryFile& tempFile() const { return m_library.m_tempFile; }
+    // Where the package is: the temporary file, or where a download that
+    // can be resumed was written.
+    PackageFile& packageFile() const { return m_library.m_packageFile; }
     std::unique_ptr<QNetworkAccessManager>& netManager() const { return m_library.m_NetManager; }
     bool& networkError() const { return m_library.m_networkError; }
     bool& fileOversized() const { return m_library.m_fileOversized; }

@@ -48,6 +48,9 @@ QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request,
     recoverInterruptedInstallations();
     if (downloadIntoTempFile(request))
         finalizeUpdate();
+    // A package written where downloads are kept goes now; so does
+    // "UPDATES" when the download made it and no installation used it.
+    m_download.finish(m_transaction != nullptr);
     return m_result.serialize();
 }
 

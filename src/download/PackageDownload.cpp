@@ -68,7 +68,10 @@ PackageDownload::PackageDownload(const Controller& controller, PackageFile& pack
 {
 }
 
-PackageDownload::~PackageDownload() = default;
+PackageDownload::~PackageDownload()
+{
+    finish(false);
+}
 
 void PackageDownload::run(const QUrl& url, Start start)
 {
@@ -79,11 +82,12 @@ void PackageDownload::run(const QUrl& url, Start start)
     m_resumed = false;
     m_cancelled = false;
     m_errorText.clear();
-    m_partial = std::make_unique<PartialDownload>(
-        QDir::current().absoluteFilePath(QString::fromLatin1(UpdatesFolder::Name)));
+    if (!m_partial)
+        m_partial = std::make_unique<PartialDownload>(
+            QDir::current().absoluteFilePath(QString::fromLatin1(UpdatesFolder::Name)));
     m_progress.begin(QStringLiteral("download"), -1);
     if (start == FromStart)
-        m_partial->discard();
+        dropKept(true);
     else
         resumeKeptPartial();
 
@@ -150,14 +154,16 @@ void PackageDownload::resumeKeptPartial()
     const QString url = m_url.toString(QUrl::FullyEncoded);
     if (!m_partial->find(url, m_package.expectedSha256()))
         return;
-    const auto sink = [this](const char* data, qint64 size) { return m_package.write(data, size); };
-    if (!m_partial->resume(sink)) {
-        LOG_UPDATER(WARN) << "PackageDownload::resumeKeptPartial :: The partial download cannot be used ("
-                          << m_partial->errorString() << "); the package is downloaded from the start.";
-        m_package.startOver();
+    // Its bytes are read again for the package's digest; the rest goes
+    // after them in the same file.
+    if (!m_package.adopt(m_partial->descriptor(), m_partial->dataPath())) {
+        LOG_UPDATER(WARN) << "PackageDownload::resumeKeptPartial :: The partial download in "
+                          << m_partial->dataPath() << " cannot be read (" << m_package.errorString()
+                          << "); the package is downloaded from the start.";
+        dropKept(true);
         return;
     }
-    m_rangeFrom = m_partial->size();
+    m_rangeFrom = m_partial->keptSize();
     m_received = m_rangeFrom;
     LOG_UPDATER(NOTICE) << "PackageDownload::resumeKeptPartial :: " << m_rangeFrom << " of "
                         << m_partial->source().length << " bytes of " << url << " were kept in "
@@ -273,7 +279,7 @@ void PackageDownload::judgeAnswer()
                                "written from the start.";
         m_rangeFrom = 0;
         m_received = 0;
-        m_package.startOver();
+        dropKept(true);
         m_progress.begin(QStringLiteral("download"), -1);
         m_takesBody = true;
         keepOrStartOver(reply);
@@ -324,22 +330,37 @@ void PackageDownload::keepOrStartOver(QNetworkReply* reply)
     source.length = length;
     source.sha256 = m_package.expectedSha256();
     if (source.validator.isEmpty() || length <= 0 || length > updater::MaxPackageSize || !isIdentityEncoded(reply)) {
-        m_partial->discard();
+        dropKept(true);
         return;
     }
-    if (!m_partial->begin(source)) {
+    // Written where it is kept, as it arrives: once, and left by a process
+    // that is killed.
+    if (!m_partial->begin(source) || !m_package.adopt(m_partial->descriptor(), m_partial->dataPath())) {
         LOG_UPDATER(WARN) << "PackageDownload::keepOrStartOver :: The download cannot be kept for resuming: "
                           << m_partial->errorString() << ".";
-        m_partial->discard();
+        dropKept(true);
     }
+}
+
+// The kept file goes: the package file lets go of it first.
+void PackageDownload::dropKept(bool keepFolder)
+{
+    m_package.release();
+    m_partial->discard(keepFolder);
+}
+
+void PackageDownload::finish(bool keepFolder)
+{
+    if (m_partial && m_partial->isActive())
+        dropKept(keepFolder);
 }
 
 void PackageDownload::restartFromScratch()
 {
     m_rangeFrom = 0;
     m_received = 0;
+    dropKept(true);
     m_package.startOver();
-    m_partial->discard();
     m_progress.begin(QStringLiteral("download"), -1);
     m_redirects = std::make_unique<RedirectChain>(m_url);
     send(m_url);
@@ -356,24 +377,15 @@ PackageDownload::Stored PackageDownload::store(const QByteArray& data)
     if (m_c.fileOversized)
         return Ignored;
     m_received += data.size();
-    if (m_received > updater::MaxPackageSize) {
-        m_partial->discard();
+    if (m_received > updater::MaxPackageSize)
         return Oversized;
-    }
     // After a failed write the file is incomplete: nothing more goes in, and
     // the download is judged a file system error.
     if (m_package.writeFailed())
         return Ignored;
-    if (!m_package.write(data.constData(), data.size())) {
-        m_partial->discard();
+    if (!m_package.write(data.constData(), data.size()))
         return WriteFailed;
-    }
     m_answerBytes += data.size();
-    if (m_partial->isActive() && !m_partial->append(data.constData(), data.size())) {
-        LOG_UPDATER(WARN) << "PackageDownload::store :: The download is no longer kept for resuming: "
-                          << m_partial->errorString() << ".";
-        m_partial->discard();
-    }
     UPDATER_FAULT_POINT("download.stored");
     return Written;
 }
@@ -491,12 +503,16 @@ void PackageDownload::settle()
 {
     const bool dropped = m_c.networkError && isDroppedConnection(m_c.networkErrorCode) && !m_c.fileOversized
                          && !m_package.writeFailed() && !m_cancelled;
-    if (dropped && m_partial->isActive() && m_partial->size() > 0) {
+    if (dropped && m_partial->isActive() && m_package.size() > 0) {
+        const qint64 kept = m_package.size();
+        m_package.release();
         m_partial->keep();
-        LOG_UPDATER(NOTICE) << "PackageDownload::settle :: " << m_partial->size() << " of "
-                            << m_partial->source().length << " bytes are kept in " << m_partial->dataPath()
-                            << " for the next download of this URL.";
+        LOG_UPDATER(NOTICE) << "PackageDownload::settle :: " << kept << " of " << m_partial->source().length
+                            << " bytes are kept in " << m_partial->dataPath() << " for the next download of this URL.";
         return;
     }
-    m_partial->discard();
+    // A whole package stays where it was written until the call is over.
+    const bool whole = !m_c.networkError && !m_c.fileOversized && !m_package.writeFailed() && !m_cancelled;
+    if (!whole)
+        dropKept(false);
 }

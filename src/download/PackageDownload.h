@@ -28,14 +28,15 @@ class UpdateProgress;
 //     the controller's flags tell what went wrong, as for any download;
 //     download.cancelled(), download.resumed(), download.errorText()
 //     download.run(url, PackageDownload::FromStart)  // again, keeping nothing
+//     download.finish(installed)                // when the call is over
 //
 // The request runs on the controller's manager and reply; the controller's
 // slots watch each reply (status, length, errors, TLS) and hand each piece
 // of the body to store().
 //
 // Resumption. An answer with the whole package that names a strong ETag or a
-// Last-Modified, its length and no content encoding is kept in "UPDATES" as
-// it arrives (PartialDownload). A connection that drops after bytes of it
+// Last-Modified, its length and no content encoding is written where it is
+// kept, in "UPDATES" (PartialDownload), instead of the temporary file. A connection that drops after bytes of it
 // arrived (reset, early close, ten seconds of silence) is asked for the rest
 // (Range with If-Range) up to MaxResumptions times, within the same
 // fifteen-minute bound; a download that stops for good that way leaves its
@@ -81,6 +82,10 @@ public:
     // file must be open.
     void run(const QUrl& url, Start start = Resume);
     Stored store(const QByteArray& data);
+    // The call is over: a package that was written where downloads are kept
+    // goes, and with it "UPDATES" when the download made it, unless
+    // keepFolder (an installation has used it).
+    void finish(bool keepFolder);
 
     // Bytes of the package counted so far, for the size limit.
     qint64 receivedSize() const { return m_received; }
@@ -99,6 +104,7 @@ private:
     bool continuesPartial(QString* why) const;
     void keepOrStartOver(QNetworkReply* reply);
     void restartFromScratch();
+    void dropKept(bool keepFolder);
     void onFinished();
     void onTick();
     void onInactivity();

@@ -17,7 +17,6 @@ using namespace PartialDownloadFiles;
 const char* const kStateHeader = "updater partial download 1";
 // Far more than the URLs and validators of any real answer.
 const qint64 kLongestState = 16 * 1024;
-const qint64 kPieceSize = 64 * 1024;
 
 // Printable ASCII only, so that a state file holds one value a line.
 bool isPlainText(const QByteArray& text)
@@ -127,16 +126,21 @@ bool PartialDownload::readState(Source& source)
 bool PartialDownload::find(const QString& url, const QByteArray& sha256)
 {
     close();
-    m_size = 0;
+    m_keptSize = 0;
     if (folderState(m_folder) != FolderState::Usable)
         return false;
     Source source;
     const bool stateRead = readState(source);
-    const Handle data = openFile(path(DataFileName), Open::Read);
-    const qint64 size = data == NoHandle ? -1 : fileSize(data);
-    closeFile(data);
+    const Handle data = openFile(path(DataFileName), Open::Update);
     if (!stateRead && data == NoHandle)
         return false;
+    if (data != NoHandle && !lockFile(data)) {
+        LOG_UPDATER(NOTICE) << "PartialDownload::find :: The partial download in " << m_folder
+                            << " is left alone: another call uses it.";
+        closeFile(data);
+        return false;
+    }
+    const qint64 size = data == NoHandle ? -1 : fileSize(data);
 
     QString refusal;
     if (!stateRead)
@@ -149,55 +153,22 @@ bool PartialDownload::find(const QString& url, const QByteArray& sha256)
         refusal = QStringLiteral("its length of %1 bytes is not that of a package").arg(source.length);
     else if (size <= 0 || size >= source.length)
         refusal = QStringLiteral("it holds %1 of %2 bytes").arg(size).arg(source.length);
+    m_data = data;
     if (!refusal.isEmpty()) {
         LOG_UPDATER(NOTICE) << "PartialDownload::find :: The partial download in " << m_folder
                             << " is removed: " << refusal << ".";
-        discard();
+        discard(true);
         return false;
     }
     m_source = source;
-    m_size = size;
+    m_keptSize = size;
     return true;
-}
-
-bool PartialDownload::resume(const std::function<bool(const char*, qint64)>& sink)
-{
-    close();
-    const Handle data = openFile(path(DataFileName), Open::Read);
-    if (data == NoHandle) {
-        failed(QStringLiteral("%1 cannot be opened").arg(dataPath()));
-        discard();
-        return false;
-    }
-    QByteArray piece(int(kPieceSize), Qt::Uninitialized);
-    qint64 read = 0;
-    bool sunk = true;
-    while (read < m_size && sunk) {
-        const qint64 length = readFile(data, piece.data(), qMin<qint64>(piece.size(), m_size - read));
-        if (length <= 0)
-            break;
-        sunk = sink(piece.constData(), length);
-        read += length;
-    }
-    if (read < m_size)
-        failed(QStringLiteral("%1 cannot be read").arg(dataPath()));
-    closeFile(data);
-    if (read == m_size && sunk) {
-        m_data = openFile(path(DataFileName), Open::Append);
-        if (m_data != NoHandle)
-            return true;
-        failed(QStringLiteral("%1 cannot be opened").arg(dataPath()));
-    } else if (!sunk) {
-        m_error = QStringLiteral("its bytes cannot be stored");
-    }
-    discard();
-    return false;
 }
 
 bool PartialDownload::begin(const Source& source)
 {
     close();
-    m_size = 0;
+    m_keptSize = 0;
     if (!isPlainText(source.url.toUtf8()) || !isPlainText(source.finalUrl.toUtf8())
         || !isPlainText(source.validator) || !isPlainText(source.sha256)
         || source.url.size() + source.finalUrl.size() + source.validator.size() > kLongestState / 2) {
@@ -206,31 +177,28 @@ bool PartialDownload::begin(const Source& source)
     }
     if (!folderUsable(true))
         return false;
-    // The old bytes go before their description is replaced: a process
-    // killed in between leaves a partial without bytes, which is removed.
     m_data = openFile(path(DataFileName), Open::Create);
     if (m_data == NoHandle)
         return failed(QStringLiteral("%1 cannot be created").arg(dataPath()));
+    if (!lockFile(m_data)) {
+        failed(QStringLiteral("%1 is used by another call").arg(dataPath()));
+        close();
+        return false;
+    }
+    // The old bytes go before their description is replaced: a process
+    // killed in between leaves a partial without bytes, which is removed.
     const QByteArray text = stateText(source);
-    const Handle state = openFile(path(StateFileName), Open::Create);
-    const bool written = state != NoHandle && writeFile(state, text.constData(), text.size());
+    Handle state = NoHandle;
+    const bool written = truncateFile(m_data) && (state = openFile(path(StateFileName), Open::Create)) != NoHandle
+                         && truncateFile(state) && writeFile(state, text.constData(), text.size());
+    if (!written)
+        failed(QStringLiteral("%1 cannot be written").arg(path(StateFileName)));
     closeFile(state);
     if (!written) {
-        failed(QStringLiteral("%1 cannot be written").arg(path(StateFileName)));
         discard();
         return false;
     }
     m_source = source;
-    return true;
-}
-
-bool PartialDownload::append(const char* data, qint64 size)
-{
-    if (m_data == NoHandle)
-        return false;
-    if (!writeFile(m_data, data, size))
-        return failed(QStringLiteral("%1 cannot be written").arg(dataPath()));
-    m_size += size;
     return true;
 }
 
@@ -239,14 +207,23 @@ void PartialDownload::keep()
     close();
 }
 
-void PartialDownload::discard()
+void PartialDownload::discard(bool keepFolder)
 {
+    const bool wasOurs = isActive();
     close();
-    m_size = 0;
+    m_keptSize = 0;
     if (folderState(m_folder) != FolderState::Usable)
         return;
+    // Another call's bytes are left alone: only those this object had open,
+    // or none at all.
+    const Handle data = wasOurs ? NoHandle : openFile(path(DataFileName), Open::Update);
+    if (data != NoHandle && !lockFile(data)) {
+        closeFile(data);
+        return;
+    }
     removeFile(path(DataFileName));
     removeFile(path(StateFileName));
-    if (m_madeFolder && removeEmptyFolder(m_folder))
+    closeFile(data);
+    if (m_madeFolder && !keepFolder && removeEmptyFolder(m_folder))
         m_madeFolder = false;
 }

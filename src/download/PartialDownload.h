@@ -5,23 +5,20 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <functional>
-
 #include "PartialDownloadFiles.h"
 
-// A download cut short, kept in the installation's "UPDATES" folder so that
-// the next attempt asks only for the rest: the bytes received so far
-// ("download.part") and what they are (the "download.state" beside them).
-// The bytes are written there as they arrive, so a process that is killed
-// leaves them too. At most one is kept; nothing but this class touches the
-// two files.
+// A download that can be resumed, in the installation's "UPDATES" folder: the
+// package's bytes ("download.part", which the package file writes as they
+// arrive, so that a process that is killed leaves them too) and what they
+// are (the "download.state" beside them). At most one is kept; nothing but
+// this class opens, names or removes the two files, and a call holds a lock
+// on the bytes while it uses them, so that two calls never share them.
 //
 //     PartialDownload partial(updatesFolderPath);
-//     if (partial.find(url, sha256))        // kept for this URL: its bytes
-//         partial.resume(sink);             //   go to the sink, then more are appended
-//     partial.begin(source);                // or a new one, for an answer that can be resumed
-//     partial.append(data, n) ...
-//     partial.keep()  or  partial.discard() // when the download is over
+//     if (partial.find(url, sha256))    // kept for this URL: continue in its file
+//         ... partial.descriptor(), partial.keptSize()
+//     partial.begin(source);            // or anew, for an answer that can be resumed
+//     partial.keep()  or  partial.discard()
 //
 // A kept partial is trusted no more than a download: its length is held to
 // the package size limit and the package it completes is verified as any
@@ -31,13 +28,13 @@
 class PartialDownload
 {
 public:
-    // What the kept bytes are the start of.
+    // What the bytes are the start of.
     struct Source {
-        QString url;         // the URL the host asked for
-        QString finalUrl;    // the URL that answered, at the end of its redirects
+        QString url;          // the URL the host asked for
+        QString finalUrl;     // the URL that answered, at the end of its redirects
         QByteArray validator; // the answer's strong ETag, else its Last-Modified
-        qint64 length = -1;  // of the whole package
-        QByteArray sha256;   // the host's expected SHA-256, empty when none
+        qint64 length = -1;   // of the whole package
+        QByteArray sha256;    // the host's expected SHA-256, empty when none
     };
 
     static const char* const DataFileName;
@@ -48,26 +45,26 @@ public:
     PartialDownload(const PartialDownload&) = delete;
     PartialDownload& operator=(const PartialDownload&) = delete;
 
-    // Looks for a partial of this URL that another SHA-256 does not rule
-    // out, with at least one byte and fewer than its length. Anything else
-    // kept is removed.
+    // Looks for bytes kept for this URL that another SHA-256 does not rule
+    // out, at least one and fewer than their length; found, their file is
+    // open. Anything else kept is removed, unless another call uses it.
     bool find(const QString& url, const QByteArray& sha256);
-    // Reads the kept bytes into the sink, a piece at a time; then appends
-    // go after them. On failure the partial is removed.
-    bool resume(const std::function<bool(const char*, qint64)>& sink);
-    // Starts keeping the bytes of a new answer, in place of what was kept.
+    // Makes the file anew, empty and open, for an answer that can be
+    // resumed, and writes what it is.
     bool begin(const Source& source);
-    bool append(const char* data, qint64 size);
 
-    // Bytes are being kept (found and resumed, or begun).
     bool isActive() const { return m_data != PartialDownloadFiles::NoHandle; }
+    // The open file, for the package file to read and write.
+    int descriptor() const { return int(m_data); }
     const Source& source() const { return m_source; }
-    qint64 size() const { return m_size; }
+    // Bytes that find() found.
+    qint64 keptSize() const { return m_keptSize; }
     QString dataPath() const;
 
-    // The download is over: the bytes stay for the next one, or they go.
+    // The bytes stay for the next download of the URL, or they go (with
+    // the folder, when this object made it, unless keepFolder).
     void keep();
-    void discard();
+    void discard(bool keepFolder = false);
 
     QString errorString() const { return m_error; }
 
@@ -82,7 +79,7 @@ private:
     QString m_folder;
     bool m_madeFolder = false;
     Source m_source;
-    qint64 m_size = 0;
+    qint64 m_keptSize = 0;
     PartialDownloadFiles::Handle m_data = PartialDownloadFiles::NoHandle;
     QString m_error;
 };

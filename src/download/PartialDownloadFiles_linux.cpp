@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,9 +50,9 @@ PartialDownloadFiles::Handle PartialDownloadFiles::openFile(const QString& path,
     if (how == Open::Read)
         flags |= O_RDONLY;
     else if (how == Open::Create)
-        flags |= O_WRONLY | O_CREAT | O_TRUNC;
+        flags |= O_RDWR | O_CREAT;
     else
-        flags |= O_WRONLY | O_APPEND;
+        flags |= O_RDWR;
     const int fd = ::open(QFile::encodeName(path).constData(), flags, 0600);
     if (fd < 0) {
         lastError = errno;
@@ -71,6 +72,11 @@ void PartialDownloadFiles::closeFile(Handle handle)
 {
     if (handle != NoHandle)
         ::close(int(handle));
+}
+
+bool PartialDownloadFiles::lockFile(Handle handle)
+{
+    return ::flock(int(handle), LOCK_EX | LOCK_NB) == 0 || fail();
 }
 
 qint64 PartialDownloadFiles::fileSize(Handle handle)
@@ -112,6 +118,11 @@ bool PartialDownloadFiles::writeFile(Handle handle, const char* data, qint64 siz
         size -= length;
     }
     return true;
+}
+
+bool PartialDownloadFiles::truncateFile(Handle handle)
+{
+    return (::ftruncate(int(handle), 0) == 0 && ::lseek(int(handle), 0, SEEK_SET) == 0) || fail();
 }
 
 bool PartialDownloadFiles::removeFile(const QString& path)

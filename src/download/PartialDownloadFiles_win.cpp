@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 namespace {
 
 thread_local DWORD lastError = 0;
@@ -18,6 +21,11 @@ bool fail()
 {
     lastError = GetLastError();
     return false;
+}
+
+HANDLE osHandle(PartialDownloadFiles::Handle handle)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(int(handle)));
 }
 
 } // namespace
@@ -47,8 +55,8 @@ bool PartialDownloadFiles::removeEmptyFolder(const QString& path)
 
 PartialDownloadFiles::Handle PartialDownloadFiles::openFile(const QString& path, Open how)
 {
-    const DWORD access = how == Open::Read ? GENERIC_READ : GENERIC_WRITE;
-    const DWORD disposition = how == Open::Create ? CREATE_ALWAYS : OPEN_EXISTING;
+    const DWORD access = how == Open::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const DWORD disposition = how == Open::Create ? OPEN_ALWAYS : OPEN_EXISTING;
     const HANDLE file = CreateFileW(nativePath(path).c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -62,27 +70,32 @@ PartialDownloadFiles::Handle PartialDownloadFiles::openFile(const QString& path,
         CloseHandle(file);
         return NoHandle;
     }
-    if (how == Open::Append) {
-        LARGE_INTEGER end = {};
-        if (!SetFilePointerEx(file, end, nullptr, FILE_END)) {
-            fail();
-            CloseHandle(file);
-            return NoHandle;
-        }
+    // The descriptor owns the handle from here on.
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (descriptor < 0) {
+        lastError = ERROR_TOO_MANY_OPEN_FILES;
+        CloseHandle(file);
+        return NoHandle;
     }
-    return reinterpret_cast<Handle>(file);
+    return descriptor;
 }
 
 void PartialDownloadFiles::closeFile(Handle handle)
 {
     if (handle != NoHandle)
-        CloseHandle(reinterpret_cast<HANDLE>(handle));
+        _close(int(handle));
+}
+
+bool PartialDownloadFiles::lockFile(Handle handle)
+{
+    OVERLAPPED whole = {};
+    return LockFileEx(osHandle(handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole) || fail();
 }
 
 qint64 PartialDownloadFiles::fileSize(Handle handle)
 {
     LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle), &size)) {
+    if (!GetFileSizeEx(osHandle(handle), &size)) {
         fail();
         return -1;
     }
@@ -93,7 +106,7 @@ qint64 PartialDownloadFiles::readFile(Handle handle, char* data, qint64 size)
 {
     DWORD length = 0;
     const DWORD asked = DWORD(qMin<qint64>(size, 1 << 30));
-    if (!ReadFile(reinterpret_cast<HANDLE>(handle), data, asked, &length, nullptr)) {
+    if (!ReadFile(osHandle(handle), data, asked, &length, nullptr)) {
         fail();
         return -1;
     }
@@ -105,12 +118,18 @@ bool PartialDownloadFiles::writeFile(Handle handle, const char* data, qint64 siz
     while (size > 0) {
         DWORD length = 0;
         const DWORD asked = DWORD(qMin<qint64>(size, 1 << 30));
-        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, asked, &length, nullptr) || length == 0)
+        if (!WriteFile(osHandle(handle), data, asked, &length, nullptr) || length == 0)
             return fail();
         data += length;
         size -= length;
     }
     return true;
+}
+
+bool PartialDownloadFiles::truncateFile(Handle handle)
+{
+    LARGE_INTEGER start = {};
+    return (SetFilePointerEx(osHandle(handle), start, nullptr, FILE_BEGIN) && SetEndOfFile(osHandle(handle))) || fail();
 }
 
 bool PartialDownloadFiles::removeFile(const QString& path)

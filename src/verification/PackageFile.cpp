@@ -7,6 +7,7 @@
 
 PackageFile::PackageFile(QTemporaryFile& file)
     : m_file(file)
+    , m_device(&file)
 {
 }
 
@@ -18,6 +19,7 @@ bool PackageFile::isSha256Text(const QByteArray& text)
 
 bool PackageFile::open()
 {
+    release();
     m_digest.reset();
     m_writeFailed = false;
     m_digestChecked = false;
@@ -38,7 +40,7 @@ bool PackageFile::write(const char* data, qint64 size)
     // takes exactly what the file took.
     qint64 written = 0;
     while (written < size) {
-        const qint64 now = m_file.write(data + written, size - written);
+        const qint64 now = m_device->write(data + written, size - written);
         if (now <= 0) {
             m_writeFailed = true;
             return false;
@@ -54,32 +56,78 @@ bool PackageFile::startOver()
     m_digest.reset();
     m_writeFailed = false;
     m_digestChecked = false;
-    return m_file.seek(0) && m_file.resize(0);
+    return m_device->seek(0) && m_device->resize(0);
 }
 
+bool PackageFile::adopt(int descriptor, const QString& path)
+{
+    release();
+    if (!m_kept.open(descriptor, QIODevice::ReadWrite, QFileDevice::DontCloseHandle) || !m_kept.seek(0))
+        return false;
+    m_digest.reset();
+    QByteArray piece(64 * 1024, Qt::Uninitialized);
+    qint64 length = 0;
+    while ((length = m_kept.read(piece.data(), piece.size())) > 0)
+        m_digest.add(piece.constData(), length);
+    if (length < 0 || m_digest.size() != m_kept.size()) {
+        m_kept.close();
+        m_digest.reset();
+        return false;
+    }
+    // What the temporary file held so far is no longer the package.
+    if (m_file.isOpen())
+        m_file.seek(0);
+    m_file.resize(0);
+    m_writeFailed = false;
+    m_digestChecked = false;
+    m_keptPath = path;
+    m_device = &m_kept;
+    return true;
+}
+
+void PackageFile::release()
+{
+    if (m_device != &m_kept)
+        return;
+    m_kept.close();
+    m_keptPath.clear();
+    m_device = &m_file;
+    m_digest.reset();
+    m_digestChecked = false;
+    if (m_file.isOpen()) {
+        m_file.seek(0);
+        m_file.resize(0);
+    }
+}
+
+// The kept file stays open until it is released: it has no name of its own
+// to be opened by again.
 void PackageFile::close()
 {
-    m_file.close();
+    if (isAdopted())
+        m_kept.flush();
+    else
+        m_file.close();
 }
 
 QFileDevice::FileError PackageFile::error() const
 {
-    return m_file.error();
+    return m_device->error();
 }
 
 QString PackageFile::errorString() const
 {
-    return m_file.errorString();
+    return m_device->errorString();
 }
 
 qint64 PackageFile::size() const
 {
-    return m_file.size();
+    return m_device->size();
 }
 
 QString PackageFile::path() const
 {
-    return QFileInfo(m_file).absoluteFilePath();
+    return isAdopted() ? m_keptPath : QFileInfo(m_file).absoluteFilePath();
 }
 
 const PackageDigest* PackageFile::digest(QString& error)
@@ -88,8 +136,8 @@ const PackageDigest* PackageFile::digest(QString& error)
         return &m_digest;
     // Every byte written through write() is in the digest, so a file of the
     // digest's length is the file the digest was taken of.
-    QFile package(m_file.fileName());
-    if (package.size() == m_digest.size()) {
+    QFile package(path());
+    if ((isAdopted() ? m_kept.size() : package.size()) == m_digest.size()) {
         m_digestChecked = true;
         return &m_digest;
     }
@@ -116,6 +164,6 @@ const PackageDigest* PackageFile::digest(QString& error)
 
 void PackageFile::dropBytes()
 {
-    m_file.resize(0);
+    m_device->resize(0);
     m_digestChecked = false;
 }

@@ -2,7 +2,7 @@
 #define PACKAGEFILE_H
 
 #include <QByteArray>
-#include <QFileDevice>
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
@@ -10,16 +10,20 @@
 
 class QTemporaryFile;
 
-// The package on disk, in the controller's temporary file, with what is
-// known about its bytes: the SHA-256 taken as they are written (once, so
-// that nothing reads the package again to check it) and the SHA-256 the
-// host expects. The download and UpdateFromData write it, verification reads
-// its digest, the installation takes its path and, once unpacked, drops its
-// bytes.
+// The package on disk with what is known about its bytes: the SHA-256 taken
+// as they are written (once, so that nothing reads the package again to
+// check it) and the SHA-256 the host expects. The download and UpdateFromData
+// write it, verification reads its digest, the installation takes its path
+// and, once unpacked, drops its bytes.
+//
+// It is the controller's temporary file, except for a download that can be
+// resumed: that is written where it is kept (PartialDownload), so that its
+// bytes are written once and a process that is killed leaves them.
 //
 //     PackageFile package(tempFile);
 //     package.setExpectedSha256(request.value("sha256"));
 //     package.open();  package.write(data, n) ...  [package.startOver() ...]
+//     [package.adopt(descriptor, path) ... package.release()]
 //     package.close();
 //     package.digest(error) ...  package.path() ...  package.dropBytes();
 //
@@ -46,6 +50,15 @@ public:
     bool write(const char* data, qint64 size);
     // Empties the open file and the digest: the package is written anew.
     bool startOver();
+    // From now on the package is the open file of a kept download (a C
+    // runtime descriptor, which stays its owner's): the bytes it holds are
+    // read again for the digest and writes go after them. False, with
+    // nothing adopted, when they cannot be read.
+    bool adopt(int descriptor, const QString& path);
+    // Back to the temporary file, emptied: the kept file is left to its
+    // owner.
+    void release();
+    bool isAdopted() const { return m_device == &m_kept; }
     void close();
 
     bool writeFailed() const { return m_writeFailed; }
@@ -65,6 +78,10 @@ public:
 
 private:
     QTemporaryFile& m_file;
+    QFile m_kept;
+    QString m_keptPath;
+    // The file the package is in: m_file or m_kept.
+    QFileDevice* m_device;
     PackageDigest m_digest;
     QByteArray m_expectedSha256;
     bool m_writeFailed = false;

@@ -351,8 +351,12 @@ void PackageDownload::dropKept(bool keepFolder)
 
 void PackageDownload::finish(bool keepFolder)
 {
-    if (m_partial && m_partial->isActive())
+    if (!m_partial)
+        return;
+    if (m_partial->isActive())
         dropKept(keepFolder);
+    else if (!keepFolder)
+        m_partial->leaveFolder();
 }
 
 void PackageDownload::restartFromScratch()

@@ -224,6 +224,12 @@ void PartialDownload::discard(bool keepFolder)
     removeFile(path(DataFileName));
     removeFile(path(StateFileName));
     closeFile(data);
-    if (m_madeFolder && !keepFolder && removeEmptyFolder(m_folder))
+    if (!keepFolder)
+        leaveFolder();
+}
+
+void PartialDownload::leaveFolder()
+{
+    if (m_madeFolder && removeEmptyFolder(m_folder))
         m_madeFolder = false;
 }

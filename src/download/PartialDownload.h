@@ -65,6 +65,8 @@ public:
     // the folder, when this object made it, unless keepFolder).
     void keep();
     void discard(bool keepFolder = false);
+    // Removes the folder when this object made it and it is empty.
+    void leaveFolder();
 
     QString errorString() const { return m_error; }
 

@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const bool passed = access.handleDownloadErrors();
-    const qint64 size = access.tempFile().size();
+    const qint64 size = access.packageFile().size();
 
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);

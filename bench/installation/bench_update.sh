@@ -8,7 +8,8 @@
 # on the same package from the same server:
 #   curl -k the archive and its signature, openssl dgst -sha256 -verify,
 #   unzip -o into the folder,
-# and beside the floor (bench_floor): the same files written into a staging
+# beside the same Update with a progress receiver attached (updater-host
+# --progress, its lines thrown away), and beside the floor (bench_floor): the same files written into a staging
 # folder, the old ones renamed aside, the new ones renamed in, one syncfs,
 # the old ones deleted, with nothing else (no download, no archive, no log).
 # The project's HTTPS test server on 127.0.0.1 serves both.
@@ -85,6 +86,10 @@ updater_once() { # folder
     host --dir "$1" update --url "$url/app.ztx" > result.txt 2>&1 || true
     grep -q '^0|file updated' result.txt || { echo "Update failed: $(cat result.txt)" >&2; return 1; }
 }
+updater_progress_once() { # folder
+    host --dir "$1" update --url "$url/app.ztx" --progress > result.txt 2>/dev/null || true
+    grep -q '^0|file updated' result.txt || { echo "Update failed: $(cat result.txt)" >&2; return 1; }
+}
 pipeline_once() { # folder
     curl -sk -o dl.zip "$url/app.zip"
     curl -sk -o dl.zip.sig "$url/app.zip.sig"
@@ -108,13 +113,16 @@ floor_once() { # folder
 echo "load before the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 for mode in fresh existing; do
     : > updater.times
+    : > updater_progress.times
+    : > progress_ratio.times
     : > pipeline.times
     : > floor.times
     for run in $(seq "$runs"); do
-        case $((run % 3)) in
-            1) order="updater pipeline floor" ;;
-            2) order="pipeline floor updater" ;;
-            *) order="floor updater pipeline" ;;
+        case $((run % 4)) in
+            1) order="updater updater_progress pipeline floor" ;;
+            2) order="updater_progress pipeline floor updater" ;;
+            3) order="pipeline floor updater updater_progress" ;;
+            *) order="floor updater updater_progress pipeline" ;;
         esac
         for tool in $order; do
             prepare "$mode"
@@ -127,13 +135,19 @@ for mode in fresh existing; do
         cmp -s <(cd "$dir_updater" && find . -type f ! -path './UPDATES/*' -exec sha256sum {} + | sort -k2) \
             <(cd "$dir_pipeline" && find . -type f -exec sha256sum {} + | sort -k2) ||
             { echo "the two installations differ"; exit 1; }
+        # The two Updates of this round, paired.
+        awk -v a="$(tail -n 1 updater_progress.times)" -v b="$(tail -n 1 updater.times)" 'BEGIN { print a / b }' \
+            >> progress_ratio.times
     done
     ours=$(median < updater.times)
+    watched=$(median < updater_progress.times)
     theirs=$(median < pipeline.times)
     floor=$(median < floor.times)
     printf 'update, %s folder: updater %.3f s, curl+openssl+unzip %.3f s, ratio %.2f; floor %.3f s, updater/floor %.1f\n' \
         "$mode" "$ours" "$theirs" "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { print a / b }')" \
         "$floor" "$(awk -v a="$ours" -v b="$floor" 'BEGIN { print a / b }')"
+    printf 'update, %s folder, with a progress receiver: %.3f s, ratio of medians to without %.3f, median of the paired ratios %.3f\n' \
+        "$mode" "$watched" "$(awk -v a="$watched" -v b="$ours" 'BEGIN { print a / b }')" "$(median < progress_ratio.times)"
 done
 echo "load after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -223,7 +237,9 @@ if [ -e "$build/lib/libupdater-faults.so" ]; then
         host --dir "$dir" update-from-data /dev/null > /dev/null 2>&1 || true
         end=$(now)
         awk -v a="$start" -v b="$end" 'BEGIN { print b - a }' >> recovery.times
-        [ -z "$(ls -A "$dir"/UPDATES)" ] || { echo "recovery left $(ls "$dir"/UPDATES)"; exit 1; }
+        # The package the killed call was installing stays in download.part
+        # (it was downloaded where it can be resumed) until the next Update.
+        [ -z "$(ls -A "$dir"/UPDATES | grep -v '^download\.')" ] || { echo "recovery left $(ls "$dir"/UPDATES)"; exit 1; }
         start=$(now)
         host --dir "$dir" update-from-data /dev/null > /dev/null 2>&1 || true
         end=$(now)

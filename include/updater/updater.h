@@ -39,6 +39,18 @@ UPDATER_EXPORT void DeInit();
 // working directory. Optional "proxySettings": the transport form returned
 // by ShowConnectionWarning in result 46. Optional "sha256": the SHA-256 of
 // the whole package in hexadecimal; any other package is refused (43).
+// Either value in another form is refused at once (42).
+//
+// Optional context "progressReceiver": a QObject* (QVariant::fromValue)
+// whose slot updateProgress(QString phase, qint64 done, qint64 total) is
+// called directly, on the calling thread, for the phases "download",
+// "verify", "unpack", "install" and "clean-up": when a phase starts, when it
+// ends, and between at least every 250 ms and at most 20 times a second;
+// done never decreases within a phase, total is -1 while it is not known.
+// A download cut short is kept in the folder's UPDATES and resumed by the
+// next Update of the same URL. Only one Update or UpdateFromData runs at a
+// time in a process: another started meanwhile returns 41 "operation
+// aborted" at once.
 UPDATER_EXPORT QByteArray Update(const QMap<QByteArray, QByteArray>& request,
                                  const QMap<QByteArray, QVariant>& context);
 // Verifies and installs the package passed in request "data" (Base64 in
@@ -46,6 +58,12 @@ UPDATER_EXPORT QByteArray Update(const QMap<QByteArray, QByteArray>& request,
 // bytes once decoded). Optional "sha256" as for Update.
 UPDATER_EXPORT QByteArray UpdateFromData(const QMap<QByteArray, QByteArray>& request,
                                          const QMap<QByteArray, QVariant>& context);
+// Asks the running Update or UpdateFromData to stop: during the download
+// and the check of the package it ends with 41 "operation aborted" and the
+// installation folder as it was; an installation that has begun finishes.
+// Safe from any thread and from inside the progress slot; does nothing when
+// no call runs.
+UPDATER_EXPORT void CancelUpdate();
 // Tells the user that the download failed and lets them enter proxy
 // settings. Must run on the GUI thread. Reads request "connectionErrorCode"
 // and context "languageId" (0 Polish, 1 English, 2 Croatian; any other or
@@ -79,6 +97,7 @@ using DeInitFunction = void (*)();
 using WorkFunction = QByteArray (*)(const Request& request, const Context& context);
 using ClassifyFunction = bool (*)(const void* function);
 using TerminalServicesFunction = bool (*)();
+using CancelFunction = void (*)();
 
 // Export names, as resolved with QLibrary::resolve.
 constexpr const char* InitName = "Init";
@@ -90,11 +109,12 @@ constexpr const char* GetModuleVersionName = "GetModuleVersion";
 constexpr const char* IsGuiFunctionName = "IsGuiFunction";
 constexpr const char* CanUnprivilegedRunName = "CanUnprivilegedRun";
 constexpr const char* CanUseOnTerminalServicesName = "CanUseOnTerminalServices";
+constexpr const char* CancelUpdateName = "CancelUpdate";
 
 // The numeric code that starts every result string.
 enum ResultCode : int {
     Success = 0,                 // "file updated" (or the version string)
-    FileSystemError = 41,        // "file system error", or "operation aborted" when the user cancelled
+    FileSystemError = 41,        // "file system error", or "operation aborted" when the user or the host cancelled
     InsufficientParameters = 42, // "insufficient parameters"
     VerificationError = 43,      // "verification error"
     NetworkProxyError = 45,      // "network/proxy error occured during downloading"

@@ -12,8 +12,10 @@ CDefaultLibrary::CDefaultLibrary(QObject* parent)
     , m_fileOversized(false)
     , m_networkErrorCode(0)
     , m_result(ResultTexts::fileUpdated())
-    , m_downloadedSize(0)
-    , m_fileWriteFailed(false)
+    , m_packageFile(m_tempFile)
+    , m_progress(QMap<QByteArray, QVariant>())
+    , m_download({this, m_NetManager, m_reply, m_networkError, m_fileOversized, m_networkErrorCode}, m_packageFile,
+                 m_progress)
 {
 }
 

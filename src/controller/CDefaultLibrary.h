@@ -17,8 +17,10 @@
 
 #include <memory>
 
+#include "UpdateProgress.h"
+#include "download/PackageDownload.h"
 #include "module/DllResultBasic.h"
-#include "verification/PackageDigest.h"
+#include "verification/PackageFile.h"
 
 class CProxySettings;
 class InstallationTransaction;
@@ -75,6 +77,12 @@ private:
     bool downloadIntoTempFile(const QMap<QByteArray, QByteArray>& request);
     bool writeDataIntoTempFile(const QMap<QByteArray, QByteArray>& request);
     bool openTempFile(const char* flow);
+    // The request's "sha256" and "proxySettings", before anything is sent:
+    // false, with result 42, when either is not what it must be.
+    bool verifyRequestValues(const QMap<QByteArray, QByteArray>& request, const char* flow);
+    // The host's CancelUpdate: true, with result 41 "operation aborted",
+    // when it asked to stop.
+    bool cancelRequested(const char* flow);
 
     // Common tail of the installing flows.
     bool finalizeUpdate();
@@ -85,9 +93,10 @@ private:
 
     // Download.
     void downloadFile(QByteArray proxySettingsData);
-    // Appends to the temporary file and to m_packageDigest: every byte of
-    // the package goes through here.
-    bool writeToTempFile(const char* data, qint64 size);
+    // After a resumed package failed verification: the same URL once more,
+    // from its first byte, on the same manager. False, with the result set,
+    // when the temporary file cannot be emptied.
+    bool downloadAgainFromStart();
     bool handleDownloadErrors();
     void handleNetworkProxyErrors();
     void handleConnectionErrors();
@@ -98,11 +107,8 @@ private:
     // Verification.
     bool verifyExpectedHash();
     bool verifyDownloadedFile();
-    // m_packageDigest, once it is known to be that of the closed temporary
-    // file: a file that was not filled through writeToTempFile (the module's
-    // tests fill it themselves) is read once to make it so. Null, with the
-    // reason in error, when the file cannot be read.
-    const PackageDigest* tempFileDigest(QString& error);
+    // Both checks, as the host's "verify" phase.
+    bool verifyPackage();
 
     // Installation.
     bool replaceFileByUpdateType();
@@ -135,24 +141,16 @@ private:
     QByteArray m_downloadFileUrl;
     int m_networkErrorCode;
     DllResultBasic m_result;
-    // Bytes of the body received so far; held to the size limit whatever
-    // length the server announced.
-    qint64 m_downloadedSize;
-    // A chunk of the body could not be written to the temporary file.
-    bool m_fileWriteFailed;
-    // The text of a download error that the module found itself (a refused
-    // redirect), for the result in place of the reply's error text; empty
-    // for Qt's own errors.
-    QString m_networkErrorText;
     // The installation under way: its lock, journal and the files it put
     // in place. Rolls back what was not committed when it goes.
     std::unique_ptr<InstallationTransaction> m_transaction;
-    // The request's "sha256": the SHA-256 that the whole package must have,
-    // in hexadecimal; empty when the host gave none.
-    QByteArray m_expectedSha256;
-    // SHA-256 of the bytes written to m_tempFile, computed as they are
-    // written, so that verification does not read the package again.
-    PackageDigest m_packageDigest;
+    // The package in m_tempFile: its digest, taken as it is written, and the
+    // request's "sha256".
+    PackageFile m_packageFile;
+    // The host's progress receiver, for this call.
+    UpdateProgress m_progress;
+    // The download into m_packageFile, on m_NetManager and m_reply.
+    PackageDownload m_download;
 };
 
 #endif

@@ -16,6 +16,9 @@ public:
 
     // State.
     QTemporaryFile& tempFile() const { return m_library.m_tempFile; }
+    // Where the package is: the temporary file, or where a download that
+    // can be resumed was written.
+    PackageFile& packageFile() const { return m_library.m_packageFile; }
     std::unique_ptr<QNetworkAccessManager>& netManager() const { return m_library.m_NetManager; }
     bool& networkError() const { return m_library.m_networkError; }
     bool& fileOversized() const { return m_library.m_fileOversized; }
@@ -47,7 +50,7 @@ public:
     // Download.
     bool writeToTempFile(const QByteArray& data) const
     {
-        return m_library.writeToTempFile(data.constData(), data.size());
+        return m_library.m_packageFile.write(data.constData(), data.size());
     }
     bool handleDownloadErrors() const { return m_library.handleDownloadErrors(); }
     void handleNetworkError(QNetworkReply::NetworkError networkError) const

@@ -5,6 +5,8 @@
 #include <QDir>
 
 #include "Base64Data.h"
+#include "UpdateCancel.h"
+#include "download/ProxySettings.h"
 #include "installation/InstallationTransaction.h"
 #include "module/FaultInjection.h"
 #include "logging/Log.h"
@@ -19,21 +21,49 @@ const qint64 kDecodedPieceSize = 64 * 1024;
 
 } // namespace
 
-QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request, const QMap<QByteArray, QVariant>&)
+namespace {
+
+// One installing call at a time in the process: a second one, from the
+// host's progress slot or from another thread, changes nothing.
+bool refuseOverlappingCall(const UpdateCancel::Running& running, const char* flow, DllResultBasic& result)
 {
+    if (running.acquired())
+        return false;
+    LOG_UPDATER(WARN) << flow << " :: Another Update or UpdateFromData is running in this process; this call "
+                                 "returns at once and changes nothing.";
+    result = ResultTexts::operationAborted();
+    return true;
+}
+
+} // namespace
+
+QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request,
+                                   const QMap<QByteArray, QVariant>& context)
+{
+    const UpdateCancel::Running running;
+    if (refuseOverlappingCall(running, "CDefaultLibrary::Update", m_result))
+        return m_result.serialize();
+    UpdateCancel::reset();
+    m_progress = UpdateProgress(context);
     recoverInterruptedInstallations();
-    m_expectedSha256 = request.value("sha256", QByteArray());
     if (downloadIntoTempFile(request))
         finalizeUpdate();
+    // A package written where downloads are kept goes now; so does
+    // "UPDATES" when the download made it and no installation used it.
+    m_download.finish(m_transaction != nullptr);
     return m_result.serialize();
 }
 
 QByteArray CDefaultLibrary::UpdateFromData(const QMap<QByteArray, QByteArray>& request,
-                                           const QMap<QByteArray, QVariant>&)
+                                           const QMap<QByteArray, QVariant>& context)
 {
+    const UpdateCancel::Running running;
+    if (refuseOverlappingCall(running, "CDefaultLibrary::UpdateFromData", m_result))
+        return m_result.serialize();
+    UpdateCancel::reset();
+    m_progress = UpdateProgress(context);
     LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Started update ZTX package";
     recoverInterruptedInstallations();
-    m_expectedSha256 = request.value("sha256", QByteArray());
     if (writeDataIntoTempFile(request))
         finalizeUpdate();
     return m_result.serialize();
@@ -43,16 +73,18 @@ QByteArray CDefaultLibrary::UpdateFromData(const QMap<QByteArray, QByteArray>& r
 bool CDefaultLibrary::downloadIntoTempFile(const QMap<QByteArray, QByteArray>& request)
 {
     setUpdateParametersFromRequest(request);
-    if (!verifyDownloadFileUrl() || !openTempFile("CDefaultLibrary::Update"))
+    if (!verifyDownloadFileUrl() || !verifyRequestValues(request, "CDefaultLibrary::Update")
+        || !openTempFile("CDefaultLibrary::Update"))
         return false;
     downloadFile(request.value("proxySettings", QByteArray()));
-    m_tempFile.close();
-    return true;
+    m_packageFile.close();
+    return !cancelRequested("CDefaultLibrary::Update");
 }
 
 bool CDefaultLibrary::writeDataIntoTempFile(const QMap<QByteArray, QByteArray>& request)
 {
-    if (!openTempFile("CDefaultLibrary::UpdateFromData"))
+    if (!verifyRequestValues(request, "CDefaultLibrary::UpdateFromData")
+        || !openTempFile("CDefaultLibrary::UpdateFromData"))
         return false;
 
     // The host's text is decoded piece by piece straight into the file:
@@ -76,10 +108,9 @@ bool CDefaultLibrary::writeDataIntoTempFile(const QMap<QByteArray, QByteArray>& 
     if (size <= updater::MaxPackageSize) {
         QByteArray piece(int(qMin<qint64>(size, kDecodedPieceSize)), Qt::Uninitialized);
         for (int length; (length = decoded.read(piece.data(), piece.size())) > 0;) {
-            if (!writeToTempFile(piece.constData(), length)) {
+            if (!m_packageFile.write(piece.constData(), length)) {
                 LOG_UPDATER(WARN) << "CDefaultLibrary::UpdateFromData :: Writing the temporary file failed: "
-                                  << m_tempFile.errorString();
-                m_fileWriteFailed = true;
+                                  << m_packageFile.errorString();
                 break;
             }
         }
@@ -89,18 +120,48 @@ bool CDefaultLibrary::writeDataIntoTempFile(const QMap<QByteArray, QByteArray>& 
         m_fileOversized = true;
         emit fileIsOversized();
     }
-    m_tempFile.close();
+    m_packageFile.close();
     return true;
 }
 
 bool CDefaultLibrary::openTempFile(const char* flow)
 {
-    if (m_tempFile.open())
+    if (m_packageFile.open())
         return true;
     LOG_UPDATER(WARN) << flow << " :: Temporary file cannot be created in " << QDir::tempPath() << ": "
-                      << m_tempFile.errorString();
+                      << m_packageFile.errorString();
     m_result = ResultTexts::fileSystemError();
     return false;
+}
+
+// Neither value is logged: a "proxySettings" that is not hex may be the
+// proxy text itself, password and all.
+bool CDefaultLibrary::verifyRequestValues(const QMap<QByteArray, QByteArray>& request, const char* flow)
+{
+    const QByteArray sha256 = request.value("sha256", QByteArray());
+    if (!sha256.isEmpty() && !PackageFile::isSha256Text(sha256)) {
+        LOG_UPDATER(WARN) << flow << " :: Invalid request: \"sha256\" is not 64 hexadecimal digits; nothing was "
+                                     "downloaded or installed.";
+        m_result = ResultTexts::insufficientParameters(QStringLiteral("sha256 is not 64 hexadecimal digits"));
+        return false;
+    }
+    m_packageFile.setExpectedSha256(sha256);
+    if (!ProxySettings::isTransportForm(request.value("proxySettings", QByteArray()))) {
+        LOG_UPDATER(WARN) << flow << " :: Invalid request: \"proxySettings\" is not hexadecimal text; nothing was "
+                                     "downloaded or installed.";
+        m_result = ResultTexts::insufficientParameters(QStringLiteral("proxySettings is not hexadecimal"));
+        return false;
+    }
+    return true;
+}
+
+bool CDefaultLibrary::cancelRequested(const char* flow)
+{
+    if (!UpdateCancel::isRequested() && !m_download.cancelled())
+        return false;
+    LOG_UPDATER(NOTICE) << flow << " :: Operation cancelled by the host; nothing was installed.";
+    m_result = ResultTexts::operationAborted();
+    return true;
 }
 
 // The temporary file was closed by the first half of the flow: a write that
@@ -109,6 +170,8 @@ bool CDefaultLibrary::openTempFile(const char* flow)
 bool CDefaultLibrary::finalizeUpdate()
 {
     if (!finalzieDownload())
+        return false;
+    if (cancelRequested("CDefaultLibrary::finalizeUpdate"))
         return false;
 
     if (installPackage()) {
@@ -136,14 +199,28 @@ bool CDefaultLibrary::installPackage()
     return installed;
 }
 
+// A package put together from more than one answer that fails either check
+// may be a damaged or planted partial download: it costs one more download
+// from the first byte, not a failed update.
 bool CDefaultLibrary::finalzieDownload()
 {
     if (!handleDownloadErrors())
         return false;
-    if (!verifyExpectedHash())
-        return false;
-    if (!verifyDownloadedFile())
-        return false;
+    if (!verifyPackage()) {
+        if (!m_download.resumed() || !downloadAgainFromStart() || cancelRequested("CDefaultLibrary::finalzieDownload"))
+            return false;
+        if (!handleDownloadErrors() || !verifyPackage())
+            return false;
+    }
     LOG_UPDATER(NOTICE) << "CDefaultLibrary::finalzieDownload :: Downloaded file verified.";
     return true;
+}
+
+bool CDefaultLibrary::verifyPackage()
+{
+    m_progress.begin(QStringLiteral("verify"), m_packageFile.size());
+    const bool verified = verifyExpectedHash() && verifyDownloadedFile();
+    m_progress.advance(m_packageFile.size());
+    m_progress.end();
+    return verified;
 }

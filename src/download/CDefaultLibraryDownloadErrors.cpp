@@ -53,15 +53,15 @@ bool CDefaultLibrary::handleDownloadErrors()
     // Writes are buffered: the last ones may only fail when the file is
     // closed, which leaves the error on the file (a full disk as a resource
     // error, anything else as a write error).
-    const QFileDevice::FileError closeError = m_tempFile.error();
+    const QFileDevice::FileError closeError = m_packageFile.error();
     const bool closeFailed = closeError == QFileDevice::WriteError || closeError == QFileDevice::ResourceError;
-    if (m_fileWriteFailed || closeFailed) {
+    if (m_packageFile.writeFailed() || closeFailed) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::handleDownloadErrors :: Downloaded file could not be written."
-                          << (closeFailed ? QStringLiteral(" ") + m_tempFile.errorString() : QString());
+                          << (closeFailed ? QStringLiteral(" ") + m_packageFile.errorString() : QString());
         m_result = ResultTexts::fileSystemError();
         return false;
     }
-    if (m_tempFile.size() > 0)
+    if (m_packageFile.size() > 0)
         return true;
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleDownloadErrors :: Downloaded file is empty.";
     m_result = ResultTexts::fileSystemError();
@@ -71,13 +71,13 @@ bool CDefaultLibrary::handleDownloadErrors()
 void CDefaultLibrary::handleNetworkProxyErrors()
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleNetworkProxyErrors :: Network/Proxy error occurred.";
-    m_result = ResultTexts::networkProxyError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_networkErrorText));
+    m_result = ResultTexts::networkProxyError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_download.errorText()));
 }
 
 void CDefaultLibrary::handleConnectionErrors()
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleConnectionErrors :: Connection error occurred.";
-    m_result = ResultTexts::connectionError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_networkErrorText));
+    m_result = ResultTexts::connectionError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_download.errorText()));
 }
 
 void CDefaultLibrary::handleFileIsOversizedError()

@@ -73,3 +73,14 @@ QString ProxySettings::maskedPassword(const QString& password)
 {
     return password.isEmpty() ? QString() : QString::fromLatin1(kPasswordMask);
 }
+
+bool ProxySettings::isTransportForm(const QByteArray& text)
+{
+    if (text.size() % 2 != 0)
+        return false;
+    for (const char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}

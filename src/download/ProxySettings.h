@@ -29,6 +29,9 @@ public:
     static QByteArray maskedTransportForm(const QByteArray& transportForm);
     // What a password looks like in the log.
     static QString maskedPassword(const QString& password);
+    // Whether the text is a transport form: empty, or pairs of hexadecimal
+    // digits (either case).
+    static bool isTransportForm(const QByteArray& text);
 
 private:
     QString hostName;

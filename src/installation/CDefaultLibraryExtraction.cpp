@@ -47,7 +47,7 @@ bool packageFits(const PackageIndex& index, const QDir& installDir)
 
 bool CDefaultLibrary::replaceFileByUpdateType()
 {
-    const QString tmpPackageFilePath = m_tempFile.fileName();
+    const QString tmpPackageFilePath = m_packageFile.path();
     LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: tmpPackageFilePath=" << tmpPackageFilePath;
 
     const QDir installDir = QDir::current();
@@ -113,7 +113,7 @@ bool CDefaultLibrary::replaceFileByUpdateType()
             // Unpacked, the package is not read again: its bytes go before the
             // installation's flush, which would otherwise write them to the
             // disk as well when the temporary folder is on that file system.
-            m_tempFile.resize(0);
+            m_packageFile.dropBytes();
             UPDATER_FAULT_POINT("install.unpacked");
             LOG_UPDATER(INFO) << "CDefaultLibrary::replaceFileByUpdateType :: oFilePathsList.size()="
                               << oFilePathsList.size();

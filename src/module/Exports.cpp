@@ -16,6 +16,7 @@
 #include <exception>
 
 #include "controller/CDefaultLibrary.h"
+#include "controller/UpdateCancel.h"
 #include "logging/Log.h"
 #include "module/FaultInjection.h"
 #include "module/ResourceBundle.h"
@@ -162,6 +163,14 @@ QByteArray GetModuleVersion(const QMap<QByteArray, QByteArray>& request, const Q
         [] { return kModuleVersionBytes; }, kModuleVersionBytes);
 }
 
+// Only sets a flag: nothing here allocates, logs or waits, so it is safe
+// from any thread and from inside the host's progress slot. The running call
+// notices within UpdateCancel::PollIntervalMs and logs it.
+void CancelUpdate()
+{
+    UpdateCancel::request();
+}
+
 // On failure the classification answers as for an address that is none of
 // the exports: a GUI function that needs privileges, the cautious answer.
 bool IsGuiFunction(const void* function)
@@ -172,7 +181,8 @@ bool IsGuiFunction(const void* function)
             UPDATER_FAULT_POINT("export-is-gui-function");
             const QList<const void*> nonGui = {reinterpret_cast<const void*>(&GetModuleVersion),
                                                reinterpret_cast<const void*>(&Update),
-                                               reinterpret_cast<const void*>(&UpdateFromData)};
+                                               reinterpret_cast<const void*>(&UpdateFromData),
+                                               reinterpret_cast<const void*>(&CancelUpdate)};
             return !nonGui.contains(function);
         },
         [] { return true; }, true);
@@ -185,7 +195,8 @@ bool CanUnprivilegedRun(const void* function)
         [function] {
             UPDATER_FAULT_POINT("export-can-unprivileged-run");
             const QList<const void*> unprivileged = {reinterpret_cast<const void*>(&Update),
-                                                     reinterpret_cast<const void*>(&UpdateFromData)};
+                                                     reinterpret_cast<const void*>(&UpdateFromData),
+                                                     reinterpret_cast<const void*>(&CancelUpdate)};
             return unprivileged.contains(function);
         },
         [] { return false; }, false);

@@ -74,6 +74,12 @@ inline DllResultBasic insufficientParameters()
     return record(kInsufficientParameters);
 }
 
+// A request value that is not what it must be; the details name the key.
+inline DllResultBasic insufficientParameters(const QString& details)
+{
+    return record(kInsufficientParameters, details);
+}
+
 inline DllResultBasic verificationError()
 {
     return record(kVerificationError);

@@ -7,8 +7,6 @@
 
 #include "controller/CDefaultLibrary.h"
 
-#include <QRegularExpression>
-
 #include "logging/Log.h"
 #include "module/FaultInjection.h"
 #include "module/ResultTexts.h"
@@ -16,12 +14,6 @@
 namespace {
 
 const int Sha256HexDigits = 64;
-
-bool isSha256Hex(const QByteArray& text)
-{
-    static const QRegularExpression hex(QStringLiteral("\\A[0-9A-Fa-f]{%1}\\z").arg(Sha256HexDigits));
-    return hex.match(QString::fromLatin1(text)).hasMatch();
-}
 
 // The host's text as it may go into the log: no line breaks or other
 // control characters, and not without end.
@@ -35,11 +27,12 @@ QByteArray printable(const QByteArray& text)
 bool CDefaultLibrary::verifyExpectedHash()
 {
     UPDATER_FAULT_POINT("package-verification");
-    if (m_expectedSha256.isEmpty())
+    const QByteArray& expected = m_packageFile.expectedSha256();
+    if (expected.isEmpty())
         return true;
 
     QString error;
-    const PackageDigest* digest = tempFileDigest(error);
+    const PackageDigest* digest = m_packageFile.digest(error);
     const QByteArray actual = digest ? digest->sha256().toHex() : QByteArray();
     if (actual.isEmpty()) {
         LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: Package cannot be read to compute its SHA-256: "
@@ -48,17 +41,17 @@ bool CDefaultLibrary::verifyExpectedHash()
         return false;
     }
 
-    if (!isSha256Hex(m_expectedSha256)) {
+    if (!PackageFile::isSha256Text(expected)) {
         LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: Expected SHA-256 is not 64 hexadecimal digits: "
                               "expected="
-                           << printable(m_expectedSha256).constData() << " actual=" << actual.constData();
+                           << printable(expected).constData() << " actual=" << actual.constData();
         m_result = ResultTexts::verificationError();
         return false;
     }
-    if (m_expectedSha256.toLower() != actual) {
+    if (expected.toLower() != actual) {
         LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: SHA-256 of the package differs from the "
                               "expected one: expected="
-                           << m_expectedSha256.toLower().constData() << " actual=" << actual.constData();
+                           << expected.toLower().constData() << " actual=" << actual.constData();
         m_result = ResultTexts::verificationError();
         return false;
     }

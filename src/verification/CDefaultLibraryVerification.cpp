@@ -2,9 +2,6 @@
 
 #include "controller/CDefaultLibrary.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 #include <openssl/err.h>
 
 #include <updater/BaseException.h>
@@ -21,13 +18,14 @@ bool CDefaultLibrary::verifyDownloadedFile()
     // the one of this check.
     ERR_clear_error();
 
-    const QString oFilePath = QFileInfo(m_tempFile).absoluteFilePath();
+    const QString oFilePath = m_packageFile.path();
     // The digest taken while the package was written stands for its data:
     // only the trailer is read from the file. A file that cannot be read
     // fails in the reader, which says so.
     QString error;
-    tempFileDigest(error);
-    ModuleReader reader(oFilePath, m_packageDigest);
+    const PackageDigest* digest = m_packageFile.digest(error);
+    const PackageDigest unreadable;
+    ModuleReader reader(oFilePath, digest ? *digest : unreadable);
 
     try {
         if (reader.verify(true))
@@ -49,32 +47,4 @@ bool CDefaultLibrary::verifyDownloadedFile()
                        << SignatureCheck::takeOldestErrorText();
     m_result = ResultTexts::verificationError();
     return false;
-}
-
-const PackageDigest* CDefaultLibrary::tempFileDigest(QString& error)
-{
-    // Every byte written through writeToTempFile is in the digest, so a file
-    // of the digest's length is the file the digest was taken of.
-    QFile package(m_tempFile.fileName());
-    if (package.size() == m_packageDigest.size())
-        return &m_packageDigest;
-
-    m_packageDigest.reset();
-    if (!package.open(QIODevice::ReadOnly)) {
-        error = package.errorString();
-        return nullptr;
-    }
-    QByteArray piece(64 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const qint64 length = package.read(piece.data(), piece.size());
-        if (length < 0) {
-            error = package.errorString();
-            m_packageDigest.reset();
-            return nullptr;
-        }
-        if (length == 0)
-            break;
-        m_packageDigest.add(piece.constData(), length);
-    }
-    return &m_packageDigest;
 }

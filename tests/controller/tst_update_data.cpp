@@ -101,6 +101,7 @@ private slots:
     void fileSystemErrorsSayWhy();
     void fullTemporaryFolderSaysWhy();
     void updateOnAWorkerThread();
+    void proxySettingsThatAreNotHexAreRefused();
 
 private:
     QByteArray call(const char* exportName, const updater::Request& request);
@@ -264,8 +265,6 @@ void TestUpdateData::expectedHash_data()
     const QByteArray unsignedPackage = ZipBuilder().file(QStringLiteral("app.bin"), "unsigned").bytes();
     const QString differs = QStringLiteral("ERROR  - CDefaultLibrary::verifyExpectedHash :: SHA-256 of the package "
                                            "differs from the expected one: expected=%1 actual=%2");
-    const QString notHex = QStringLiteral("ERROR  - CDefaultLibrary::verifyExpectedHash :: Expected SHA-256 is not "
-                                          "64 hexadecimal digits: expected=%1 actual=%2");
     const QString matches = QStringLiteral("CDefaultLibrary::verifyExpectedHash :: SHA-256 of the package is the "
                                            "expected one: ") + QString::fromLatin1(newHash);
 
@@ -286,13 +285,15 @@ void TestUpdateData::expectedHash_data()
         QTest::addRow("%s, hash of the archive alone", flow)
             << download << m_newPackage << sha256Hex(archiveOnly) << kVerificationError
             << differs.arg(QString::fromLatin1(sha256Hex(archiveOnly)), QString::fromLatin1(newHash));
-        QTest::addRow("%s, 63 digits", flow) << download << m_newPackage << newHash.left(63) << kVerificationError
-                                             << notHex.arg(QString::fromLatin1(newHash.left(63)), QString::fromLatin1(newHash));
-        QTest::addRow("%s, not hexadecimal", flow)
-            << download << m_newPackage << "g" + newHash.mid(1) << kVerificationError
-            << notHex.arg("g" + QString::fromLatin1(newHash.mid(1)), QString::fromLatin1(newHash));
-        QTest::addRow("%s, line break", flow) << download << m_newPackage << newHash + "\n" << kVerificationError
-                                              << notHex.arg(QString::fromLatin1(newHash) + "%0A", QString::fromLatin1(newHash));
+        // Refused before anything is sent or written, and kept out of the log.
+        const QByteArray refused = ResultTexts::insufficientParameters(QStringLiteral("sha256 is not 64 hexadecimal "
+                                                                                      "digits")).serialize();
+        const QString refusal = QStringLiteral("WARN  - CDefaultLibrary::%1 :: Invalid request: \"sha256\" is not 64 "
+                                               "hexadecimal digits").arg(QLatin1String(flow));
+        QTest::addRow("%s, 63 digits", flow) << download << m_newPackage << newHash.left(63) << refused << refusal;
+        QTest::addRow("%s, not hexadecimal", flow) << download << m_newPackage << "g" + newHash.mid(1) << refused
+                                                   << refusal;
+        QTest::addRow("%s, line break", flow) << download << m_newPackage << newHash + "\n" << refused << refusal;
         // A matching hash does not spare the signature check.
         QTest::addRow("%s, unsigned package with its hash", flow)
             << download << unsignedPackage << sha256Hex(unsignedPackage) << kVerificationError
@@ -309,6 +310,7 @@ void TestUpdateData::expectedHash()
     QFETCH(QString, logLine);
 
     const TreeSnapshot before = TreeSnapshot::take(QDir::currentPath());
+    const int requestsBefore = m_server.requestedPaths().size();
     updater::Request request;
     if (!sha256.isNull())
         request.insert("sha256", sha256);
@@ -325,6 +327,10 @@ void TestUpdateData::expectedHash()
     QCOMPARE(result, expected);
     if (!logLine.isEmpty())
         QVERIFY2(log.hasNewLine(logLine), qPrintable(log.newText()));
+    if (expected.startsWith("42|")) {
+        QVERIFY(!log.newText().contains(QString::fromLatin1(sha256.left(40))));
+        QCOMPARE(m_server.requestedPaths().size(), requestsBefore);
+    }
     if (sha256.isEmpty())
         QVERIFY(!log.hasNewLine(QStringLiteral("verifyExpectedHash")));
     if (expected == kInstalled) {
@@ -426,6 +432,21 @@ void TestUpdateData::updateOnAWorkerThread()
     QVERIFY(worker->wait(60000));
     QCOMPARE(result, kInstalled);
     QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), m_content);
+}
+
+// The proxy text itself, not its transport form: refused before anything is
+// sent, and nothing of it (the password least of all) in the log.
+void TestUpdateData::proxySettingsThatAreNotHexAreRefused()
+{
+    const int requestsBefore = m_server.requestedPaths().size();
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
+    const QByteArray result = call(updater::UpdateName, {{"url", m_server.url(QStringLiteral("/new.ztx")).toUtf8()},
+                                                         {"proxySettings", "127.0.0.1|3128|adam|Deadbeef42"}});
+    QCOMPARE(result, ResultTexts::insufficientParameters(QStringLiteral("proxySettings is not hexadecimal")).serialize());
+    QVERIFY(log.hasNewLine(QStringLiteral("Invalid request: \"proxySettings\" is not hexadecimal text")));
+    QVERIFY(!log.newText().contains(QStringLiteral("eadbeef")) && !log.newText().contains(QStringLiteral("3128")));
+    QCOMPARE(m_server.requestedPaths().size(), requestsBefore);
+    QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateData)

@@ -244,7 +244,7 @@ void TestExports::onlyExportsAreVisible()
 
     const QStringList functions = {"Init", "DeInit", "Update", "UpdateFromData", "ShowConnectionWarning",
                                    "GetModuleVersion", "IsGuiFunction", "CanUnprivilegedRun",
-                                   "CanUseOnTerminalServices"};
+                                   "CanUseOnTerminalServices", "CancelUpdate"};
     QStringList found;
     QStringList unexpected;
     const QStringList lines = QString::fromLatin1(nm.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);

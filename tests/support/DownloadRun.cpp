@@ -12,7 +12,7 @@ DownloadOutcome runDownload(const QString& url, const QByteArray& proxySettings)
     if (!proxySettings.isEmpty())
         request.insert("proxySettings", proxySettings);
     if (access.downloadIntoTempFile(request)) {
-        outcome.fileBytes = FileTools::readFile(access.tempFile().fileName());
+        outcome.fileBytes = FileTools::readFile(access.packageFile().path());
         outcome.passed = access.handleDownloadErrors();
     }
     outcome.code = access.result().code();

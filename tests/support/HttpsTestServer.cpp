@@ -60,6 +60,11 @@ private:
             target = target.mid(target.indexOf('/', target.indexOf("//") + 2));
         const int query = target.indexOf('?');
         const QString path = QString::fromUtf8(QByteArray::fromPercentEncoding(query < 0 ? target : target.left(query)));
+        for (const QByteArray& line : m_request.left(end).split('\n')) {
+            const int colon = line.indexOf(':');
+            if (colon > 0)
+                m_headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
+        }
         answer(path);
     }
 
@@ -77,8 +82,10 @@ private:
             rootFolder = m_shared->rootFolder;
         }
         if (!haveRoute && !rootFolder.isEmpty() && openFromFolder(rootFolder, path)) {
-            route.kind = HttpsTestServer::Route::File;
-            route.withContentLength = true;
+            // As a web server serves files: a validator from size and time,
+            // and ranges.
+            route = HttpsTestServer::resumable(QByteArray(), '"' + QByteArray::number(m_file.size(), 16) + '-'
+                                                                 + QByteArray::number(QFileInfo(m_file).lastModified().toMSecsSinceEpoch(), 16) + '"');
             haveRoute = true;
         }
         if (!haveRoute)
@@ -107,10 +114,35 @@ private:
             sendDripChunk();
             m_timer->start(route.intervalMs);
             return;
-        case HttpsTestServer::Route::File:
+        case HttpsTestServer::Route::File: {
             if (!m_file.isOpen())
                 m_body = route.body;
-            sendHeaders(route.withContentLength, m_file.isOpen() ? m_file.size() : m_body.size());
+            m_path = path;
+            const qint64 size = bodySize();
+            const QByteArray range = m_headers.value("range");
+            const QByteArray ifRange = m_headers.value("if-range");
+            if (route.ranges && range.startsWith("bytes=") && range.endsWith('-')
+                && (ifRange.isEmpty() || ifRange == route.etag)) {
+                const qint64 from = range.mid(6, range.size() - 7).toLongLong();
+                if (from > 0 && from < size) {
+                    m_sent = from;
+                    sendHeaders(true, size - from, route,
+                                "bytes " + QByteArray::number(from) + '-' + QByteArray::number(size - 1) + '/'
+                                    + QByteArray::number(size));
+                } else {
+                    sendHeaders(route.withContentLength, size, route);
+                }
+            } else {
+                sendHeaders(route.withContentLength, size, route);
+            }
+            {
+                QMutexLocker locker(&m_shared->mutex);
+                if (route.cutAfter >= 0 && m_shared->cutsMade.value(path) < route.cuts) {
+                    ++m_shared->cutsMade[path];
+                    m_cutAt = m_sent + route.cutAfter;
+                    m_stall = route.stall;
+                }
+            }
             // With a length the client knows where the body ends and closes
             // itself. Closing first can reset the connection while the last
             // bytes are still on their way through a proxy, which then drops
@@ -118,6 +150,7 @@ private:
             m_closeWhenSent = !route.withContentLength;
             pump();
             return;
+        }
         }
     }
 
@@ -131,11 +164,21 @@ private:
         return m_file.open(QIODevice::ReadOnly);
     }
 
-    void sendHeaders(bool withContentLength, qint64 length)
+    void sendHeaders(bool withContentLength, qint64 length, const HttpsTestServer::Route& route = {},
+                     const QByteArray& contentRange = QByteArray())
     {
-        QByteArray headers("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n");
+        QByteArray headers(contentRange.isEmpty() ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 206 Partial Content\r\n");
+        headers += "Content-Type: application/octet-stream\r\n";
         if (withContentLength)
             headers += "Content-Length: " + QByteArray::number(length) + "\r\n";
+        if (!contentRange.isEmpty())
+            headers += "Content-Range: " + contentRange + "\r\n";
+        if (!route.etag.isEmpty())
+            headers += "ETag: " + route.etag + "\r\n";
+        if (!route.lastModified.isEmpty())
+            headers += "Last-Modified: " + route.lastModified + "\r\n";
+        if (route.ranges)
+            headers += "Accept-Ranges: bytes\r\n";
         headers += "Connection: close\r\n\r\n";
         m_socket->write(headers);
     }
@@ -155,13 +198,27 @@ private:
     {
         if (!m_answered || m_timer->isActive() || m_dripChunk > 0)
             return;
-        while (m_sent < bodySize() && m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() < kMaxQueued) {
-            const QByteArray chunk = readBody(m_sent, kChunkSize);
+        const qint64 queued = m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite();
+        if (m_cutAt >= 0 && m_sent >= m_cutAt) {
+            // Cut once the bytes before the cut are on their way.
+            if (queued == 0 && !m_stall && !m_closing) {
+                m_closing = true;
+                m_socket->abort();
+            }
+            return;
+        }
+        const qint64 end = m_cutAt >= 0 ? qMin(m_cutAt, bodySize()) : bodySize();
+        while (m_sent < end && m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() < kMaxQueued) {
+            const QByteArray chunk = readBody(m_sent, qMin<qint64>(kChunkSize, end - m_sent));
             if (chunk.isEmpty())
                 break;
             m_socket->write(chunk);
             m_sent += chunk.size();
+            QMutexLocker locker(&m_shared->mutex);
+            m_shared->bodyBytesSent[m_path] += chunk.size();
         }
+        if (m_cutAt >= 0 && m_sent >= m_cutAt)
+            return;
         if (m_sent >= bodySize() && m_closeWhenSent && !m_closing) {
             m_closing = true;
             m_socket->disconnectFromHost();
@@ -184,6 +241,10 @@ private:
     QTimer* m_timer;
     QFile m_file;
     QByteArray m_request;
+    QMap<QByteArray, QByteArray> m_headers;
+    QString m_path;
+    qint64 m_cutAt = -1;
+    bool m_stall = false;
     QByteArray m_body;
     qint64 m_sent = 0;
     int m_dripChunk = 0;
@@ -256,6 +317,14 @@ HttpsTestServer::Route HttpsTestServer::drip(const QByteArray& body, int chunkSi
     route.chunkSize = chunkSize;
     route.intervalMs = intervalMs;
     route.withContentLength = withContentLength;
+    return route;
+}
+
+HttpsTestServer::Route HttpsTestServer::resumable(const QByteArray& body, const QByteArray& etag)
+{
+    Route route = file(body);
+    route.etag = etag;
+    route.ranges = true;
     return route;
 }
 
@@ -339,6 +408,12 @@ QStringList HttpsTestServer::requestedPaths() const
 {
     QMutexLocker locker(&m_shared->mutex);
     return m_shared->requestedPaths;
+}
+
+qint64 HttpsTestServer::bodyBytesSent(const QString& path) const
+{
+    QMutexLocker locker(&m_shared->mutex);
+    return m_shared->bodyBytesSent.value(path);
 }
 
 quint16 HttpsTestServer::closedPort()

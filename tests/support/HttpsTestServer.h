@@ -35,6 +35,17 @@ public:
         int chunkSize = 0;
         int intervalMs = 0;
         QByteArray reasonPhrase;
+        // File: validators sent with the body, and whether "Range: bytes=N-"
+        // is answered with 206 (unless an If-Range names another ETag).
+        QByteArray etag;
+        QByteArray lastModified;
+        bool ranges = false;
+        // File: the first `cuts` answers end after cutAfter bytes of body,
+        // once those reached the client: the connection is closed without
+        // a TLS goodbye, or, with stall, left open and silent.
+        qint64 cutAfter = -1;
+        int cuts = 1;
+        bool stall = false;
     };
 
     static Route file(const QByteArray& body, bool withContentLength = true);
@@ -43,6 +54,8 @@ public:
     static Route silent();
     // The first chunk goes out with the headers, the next ones intervalMs apart.
     static Route drip(const QByteArray& body, int chunkSize, int intervalMs, bool withContentLength = true);
+    // A file served with an ETag and ranges, as a web server serves one.
+    static Route resumable(const QByteArray& body, const QByteArray& etag);
 
     explicit HttpsTestServer(const TestCertificate& certificate = TestCertificate::generate());
     ~HttpsTestServer();
@@ -65,6 +78,8 @@ public:
     void setRootFolder(const QString& folder);
     // The paths of all requests received so far, in order.
     QStringList requestedPaths() const;
+    // Bytes of body handed to the connections for the path so far.
+    qint64 bodyBytesSent(const QString& path) const;
 
     // A loopback port on which nothing listens (bound, then released).
     static quint16 closedPort();
@@ -74,6 +89,8 @@ public:
         QMap<QString, Route> routes;
         QString rootFolder;
         QStringList requestedPaths;
+        QMap<QString, qint64> bodyBytesSent;
+        QMap<QString, int> cutsMade;
     };
 
 private:

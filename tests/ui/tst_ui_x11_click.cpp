@@ -19,14 +19,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
-#include <csignal>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <updater/OperationCancelledException.h>
 
+#include "support/OwnXvfb.h"
 #include "support/TestPaths.h"
 #include "ui/CWindow.h"
 
@@ -56,8 +51,6 @@ protected:
         accept();
     }
 };
-
-pid_t g_xvfb = 0;
 
 // Whether a mapped top-level window with this title exists on the display.
 bool windowShown(Display* display, const QByteArray& title)
@@ -91,47 +84,6 @@ void pressKeys(Display* display, const QStringList& keys)
         XTestFakeKeyEvent(display, code, False, CurrentTime);
         XSync(display, False);
         QTest::qWait(20);
-    }
-}
-
-bool socketExists(int display)
-{
-    struct stat info;
-    return ::stat(QByteArray("/tmp/.X11-unix/X" + QByteArray::number(display)).constData(), &info) == 0;
-}
-
-// Starts Xvfb on the first free display; it dies with this process.
-QByteArray startOwnXvfb()
-{
-    for (int display = 120; display < 160; ++display) {
-        const QByteArray lock = "/tmp/.X" + QByteArray::number(display) + "-lock";
-        struct stat info;
-        if (socketExists(display) || ::stat(lock.constData(), &info) == 0)
-            continue;
-        const QByteArray name = ":" + QByteArray::number(display);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            ::execlp("Xvfb", "Xvfb", name.constData(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                     static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        if (child < 0)
-            return QByteArray();
-        g_xvfb = child;
-        for (int i = 0; i < 100 && !socketExists(display); ++i)
-            ::usleep(50000);
-        return socketExists(display) ? name : QByteArray();
-    }
-    return QByteArray();
-}
-
-void stopOwnXvfb()
-{
-    if (g_xvfb > 0) {
-        ::kill(g_xvfb, SIGTERM);
-        ::waitpid(g_xvfb, nullptr, 0);
-        g_xvfb = 0;
     }
 }
 
@@ -221,9 +173,7 @@ void TestUiX11Click::hostToolTakesKeys()
 
 int main(int argc, char** argv)
 {
-    QByteArray display = qgetenv("UPDATER_TEST_DISPLAY");
-    if (display.isEmpty())
-        display = startOwnXvfb();
+    const QByteArray display = OwnXvfb::display();
     if (display.isEmpty()) {
         std::fprintf(stderr, "no X server: set UPDATER_TEST_DISPLAY or install Xvfb\n");
         return 1;
@@ -236,7 +186,7 @@ int main(int argc, char** argv)
         TestUiX11Click test;
         status = QTest::qExec(&test, argc, argv);
     }
-    stopOwnXvfb();
+    OwnXvfb::stop();
     return status;
 }
 

@@ -25,11 +25,15 @@ const char* const kDescription =
     "\n"
     "Subcommands:\n"
     "  version                       GetModuleVersion\n"
-    "  update --url URL [--proxy HEX]\n"
+    "  update --url URL [--proxy HEX] [--sha256 HEX]\n"
     "                                Update: download, verify and install the package at URL\n"
     "                                into the installation folder (--dir). HEX is the proxy\n"
     "                                transport form that connection-warning returns.\n"
     "  update-from-data PACKAGE      UpdateFromData: send the package file in the request\n"
+    "                                Both take --progress (\"progress PHASE DONE TOTAL\" on\n"
+    "                                standard error for every report of the module) and\n"
+    "                                --cancel-at BYTES (CancelUpdate from the progress report\n"
+    "                                in which the download reaches BYTES).\n"
     "  connection-warning [--language ID] [--error CODE]\n"
     "                                ShowConnectionWarning: show the dialogs (ID 0 Polish,\n"
     "                                1 English, 2 Croatian); CODE is the failed download's error\n"
@@ -67,6 +71,40 @@ void chooseHeadlessPlatformIfNeeded(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
+// The receiver of the module's progress reports: prints them, and cancels
+// the call once the download has got far enough.
+class ProgressReceiver : public QObject
+{
+    Q_OBJECT
+
+public:
+    ProgressReceiver(bool print, qint64 cancelAt, updater::CancelFunction cancel)
+        : m_print(print)
+        , m_cancelAt(cancelAt)
+        , m_cancel(cancel)
+    {
+    }
+
+public slots:
+    void updateProgress(QString phase, qint64 done, qint64 total)
+    {
+        if (m_print) {
+            std::fprintf(stderr, "progress %s %lld %lld\n", qPrintable(phase), static_cast<long long>(done),
+                         static_cast<long long>(total));
+            std::fflush(stderr);
+        }
+        if (m_cancel && m_cancelAt >= 0 && phase == QLatin1String("download") && done >= m_cancelAt) {
+            m_cancel();
+            m_cancel = nullptr;
+        }
+    }
+
+private:
+    bool m_print;
+    qint64 m_cancelAt;
+    updater::CancelFunction m_cancel;
+};
+
 int resultCode(const QByteArray& result)
 {
     bool ok = false;
@@ -101,13 +139,21 @@ int main(int argc, char** argv)
     const QCommandLineOption proxyOption(QStringLiteral("proxy"),
                                          QStringLiteral("update: proxy settings in their transport form."),
                                          QStringLiteral("hex"));
+    const QCommandLineOption sha256Option(QStringLiteral("sha256"),
+                                          QStringLiteral("update, update-from-data: the package's expected SHA-256."),
+                                          QStringLiteral("hex"));
+    const QCommandLineOption progressOption(QStringLiteral("progress"),
+                                            QStringLiteral("Print each progress report on standard error."));
+    const QCommandLineOption cancelAtOption(
+        QStringLiteral("cancel-at"), QStringLiteral("Cancel once the download has reached this many bytes."),
+        QStringLiteral("bytes"));
     const QCommandLineOption languageOption(QStringLiteral("language"),
                                             QStringLiteral("connection-warning: language id."), QStringLiteral("id"));
     const QCommandLineOption errorOption(QStringLiteral("error"),
                                          QStringLiteral("connection-warning: error code of the failed download."),
                                          QStringLiteral("code"));
-    parser.addOptions({libraryOption, dirOption, appOption, orgOption, urlOption, proxyOption, languageOption,
-                       errorOption});
+    parser.addOptions({libraryOption, dirOption, appOption, orgOption, urlOption, proxyOption, sha256Option,
+                       progressOption, cancelAtOption, languageOption, errorOption});
     parser.addPositionalArgument(QStringLiteral("subcommand"), QStringLiteral("version, update, update-from-data or "
                                                                               "connection-warning"));
     parser.process(app);
@@ -179,6 +225,26 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    qint64 cancelAt = -1;
+    if (parser.isSet(cancelAtOption)) {
+        bool ok = false;
+        cancelAt = parser.value(cancelAtOption).toLongLong(&ok);
+        if (!ok || cancelAt < 0) {
+            printError(QStringLiteral("--cancel-at needs a number of bytes"));
+            return 2;
+        }
+    }
+    const auto cancel = reinterpret_cast<updater::CancelFunction>(library.resolve(updater::CancelUpdateName));
+    if (cancelAt >= 0 && !cancel) {
+        printError(QStringLiteral("%1 does not export %2").arg(libraryPath, QLatin1String(updater::CancelUpdateName)));
+        return 2;
+    }
+    ProgressReceiver receiver(parser.isSet(progressOption), cancelAt, cancel);
+    if (parser.isSet(progressOption) || cancelAt >= 0)
+        context.insert("progressReceiver", QVariant::fromValue<QObject*>(&receiver));
+    if (parser.isSet(sha256Option))
+        request.insert("sha256", parser.value(sha256Option).toLatin1());
+
     init();
     const QByteArray result = work(request, context);
     std::fprintf(stdout, "%s\n", result.constData());
@@ -186,3 +252,5 @@ int main(int argc, char** argv)
     deInit();
     return resultCode(result);
 }
+
+#include "main.moc"

@@ -95,9 +95,15 @@ QString clientAnswer(int resultCode)
     }
 }
 
-QString problemText(const PackageCheck::Problem& problem)
+// firstAnswer: what clients answer for the package as a whole, from its
+// first problem. A problem further on is never reached by them: they give
+// that first answer instead of its own.
+QString problemText(const PackageCheck::Problem& problem, int firstAnswer)
 {
     const QString where = problem.entry.isEmpty() ? QString() : problem.entry + QStringLiteral(": ");
+    if (firstAnswer != updater::Success && firstAnswer != problem.clientResult)
+        return QStringLiteral("%1%2 (clients answer %3 before they get this far)")
+            .arg(where, problem.reason, clientAnswer(firstAnswer));
     return QStringLiteral("%1%2 (clients answer %3)").arg(where, problem.reason, clientAnswer(problem.clientResult));
 }
 
@@ -185,7 +191,7 @@ int signCheckAndWrite(const QByteArray& archive, const SigningKey& signingKey, c
         return fail(Failure, QStringLiteral("the new package does not verify"));
     const QList<PackageCheck::Problem> problems = analysis.problems();
     for (const PackageCheck::Problem& problem : problems)
-        refuse(problemText(problem));
+        refuse(problemText(problem, analysis.clientResult()));
     if (!problems.isEmpty())
         return Refused;
     for (const QString& text : analysis.notes())
@@ -349,7 +355,7 @@ void printInspectionText(const QString& packagePath, const PackageAnalysis& anal
     if (!problems.isEmpty()) {
         text += QStringLiteral("problems\n");
         for (const PackageCheck::Problem& problem : problems)
-            text += QStringLiteral("  ") + problemText(problem) + QLatin1Char('\n');
+            text += QStringLiteral("  ") + problemText(problem, analysis.clientResult()) + QLatin1Char('\n');
     }
     if (!analysis.notes().isEmpty()) {
         text += QStringLiteral("notes\n");
@@ -578,7 +584,7 @@ int ZtxCommands::verify(const Options& options)
     const QList<PackageCheck::Problem> problems = analysis.problems();
     for (const PackageCheck::Problem& problem : problems) {
         if (problem.clientResult == updater::FileOversized)
-            refuse(problemText(problem));
+            refuse(problemText(problem, analysis.clientResult()));
     }
     if (!analysis.trailerRead()) {
         fail(VerificationFailed, QStringLiteral("%1 has no readable signature trailer (clients answer %2)")
@@ -597,7 +603,7 @@ int ZtxCommands::verify(const Options& options)
     bool contentsAccepted = true;
     for (const PackageCheck::Problem& problem : problems) {
         if (problem.clientResult != updater::FileOversized) {
-            refuse(problemText(problem));
+            refuse(problemText(problem, analysis.clientResult()));
             contentsAccepted = false;
         }
     }

@@ -1,0 +1,183 @@
+// The host's side of a running Update, through the built library: progress
+// reports in the context's "progressReceiver", CancelUpdate from the
+// progress slot and from another thread, and a second call while one runs.
+// The package drips from the project's HTTPS server in 32 pieces 30 ms
+// apart, so that the download takes about a second.
+
+#include <QtTest>
+
+#include <QLibrary>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include <updater/updater.h>
+
+#include "module/ResultTexts.h"
+#include "support/FileTools.h"
+#include "support/HttpsTestServer.h"
+#include "support/LogFile.h"
+#include "support/TestPaths.h"
+#include "support/TreeSnapshot.h"
+#include "support/VerificationSupport.h"
+#include "support/ZipBuilder.h"
+
+struct Report {
+    QString phase;
+    qint64 done, total, atMs;
+};
+
+class Receiver : public QObject
+{
+    Q_OBJECT
+
+public:
+    QVector<Report> reports;
+    std::function<void(const Report&)> onReport = [](const Report&) {};
+    QElapsedTimer clock;
+
+public slots:
+    void updateProgress(QString phase, qint64 done, qint64 total)
+    {
+        reports.append({phase, done, total, clock.elapsed()});
+        onReport(reports.last());
+    }
+};
+
+class TestProgressCancel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void progressReportsEachPhase();
+    void whileOneRuns_data();
+    void whileOneRuns();
+
+private:
+    QByteArray update(Receiver& receiver)
+    {
+        receiver.clock.start();
+        return m_update({{"url", m_server.url(QStringLiteral("/drip.ztx")).toUtf8()}},
+                        {{"progressReceiver", QVariant::fromValue<QObject*>(&receiver)}});
+    }
+
+    QLibrary m_library;
+    updater::WorkFunction m_update = nullptr;
+    updater::CancelFunction m_cancel = nullptr;
+    HttpsTestServer m_server;
+    QByteArray m_package;
+    QTemporaryDir m_installation;
+};
+
+void TestProgressCancel::initTestCase()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("UpdaterTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_progress_cancel"));
+    m_library.setFileName(TestPaths::libraryPath());
+    QVERIFY2(m_library.load(), qPrintable(m_library.errorString()));
+    m_update = reinterpret_cast<updater::WorkFunction>(m_library.resolve(updater::UpdateName));
+    m_cancel = reinterpret_cast<updater::CancelFunction>(m_library.resolve(updater::CancelUpdateName));
+    QVERIFY(m_update && m_cancel);
+    m_package = VerificationSupport::signedPackage(
+        ZipBuilder().file(QStringLiteral("app.bin"), incompressibleBytes(4 * 1024 * 1024, 3)).bytes());
+    QVERIFY(m_server.start());
+    m_server.setRoute(QStringLiteral("/drip.ztx"), HttpsTestServer::drip(m_package, m_package.size() / 32 + 1, 30));
+    QVERIFY(QDir::setCurrent(m_installation.path()));
+}
+
+void TestProgressCancel::progressReportsEachPhase()
+{
+    Receiver receiver;
+    QCOMPARE(update(receiver), ResultTexts::fileUpdated().serialize());
+
+    const QVector<Report>& reports = receiver.reports;
+    int last = 0; // the download's last report
+    while (last + 1 < reports.size() && reports.at(last + 1).phase == QLatin1String("download"))
+        ++last;
+    QVERIFY(last > 5);
+    QCOMPARE(reports.first().phase, QStringLiteral("download"));
+    QCOMPARE(reports.first().done, 0);
+    for (int i = 1; i <= last; ++i) {
+        QVERIFY(reports.at(i).done >= reports.at(i - 1).done);
+        // Between the first report and the last, at most 20 a second and
+        // at least every 250 ms (loosely: the machine is shared).
+        const qint64 gap = reports.at(i).atMs - reports.at(i - 1).atMs;
+        QVERIFY2((i == 1 || i == last || gap >= 45) && gap <= 750, qPrintable(QString::number(gap)));
+    }
+    const qint64 size = m_package.size();
+    QCOMPARE(reports.at(last).done, size);
+    QCOMPARE(reports.at(last).total, size);
+    // Then the check: its start and its end.
+    QCOMPARE(reports.size(), last + 3);
+    QCOMPARE(reports.at(last + 1).phase + reports.at(last + 2).phase, QStringLiteral("verifyverify"));
+    QCOMPARE(reports.at(last + 1).total, size);
+    QCOMPARE(reports.at(last + 2).done, size);
+}
+
+// At half the download, from the progress slot or from another thread:
+// CancelUpdate ends the call with 41 and the folder as it was; a second
+// Update returns 41 at once and the running one installs.
+void TestProgressCancel::whileOneRuns_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<bool>("fromThread");
+    QTest::newRow("cancel from the progress slot") << true << false;
+    QTest::newRow("cancel from another thread") << true << true;
+    QTest::newRow("second Update from the progress slot") << false << false;
+    QTest::newRow("second Update from another thread") << false << true;
+}
+
+void TestProgressCancel::whileOneRuns()
+{
+    QFETCH(bool, cancel);
+    QFETCH(bool, fromThread);
+    QVERIFY(FileTools::writeFile(QStringLiteral("app.bin"), "installed"));
+    const TreeSnapshot before = TreeSnapshot::take(QDir::currentPath());
+    const qint64 sentBefore = m_server.bodyBytesSent(QStringLiteral("/drip.ztx"));
+    const updater::Request other{{"url", m_server.url(QStringLiteral("/other.ztx")).toUtf8()}};
+    QByteArray second;
+    const auto act = [&]() {
+        if (cancel)
+            m_cancel();
+        else
+            second = m_update(other, {});
+    };
+    std::atomic<bool> halfway(false);
+    std::thread thread([&]() {
+        while (fromThread && !halfway)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (fromThread)
+            act();
+    });
+    Receiver receiver;
+    receiver.onReport = [&](const Report& report) {
+        if (report.phase == QLatin1String("download") && report.done >= m_package.size() / 2 && !halfway.exchange(true)
+            && !fromThread)
+            act();
+    };
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_progress_cancel")));
+    const QByteArray result = update(receiver);
+    halfway = true;
+    thread.join();
+
+    const qint64 sent = m_server.bodyBytesSent(QStringLiteral("/drip.ztx")) - sentBefore;
+    if (cancel) {
+        QCOMPARE(result, ResultTexts::operationAborted().serialize());
+        const TreeSnapshot after = TreeSnapshot::take(QDir::currentPath());
+        QVERIFY2(before == after, qPrintable(before.differences(after)));
+        QVERIFY(sent < m_package.size() * 9 / 10);
+        QVERIFY(log.hasNewLine(QStringLiteral("Operation cancelled by the host")));
+    } else {
+        QCOMPARE(result, ResultTexts::fileUpdated().serialize());
+        QCOMPARE(second, ResultTexts::operationAborted().serialize());
+        QVERIFY(!m_server.requestedPaths().contains(QStringLiteral("/other.ztx")));
+        QVERIFY(log.hasNewLine(QStringLiteral("WARN  - CDefaultLibrary::Update :: Another Update or UpdateFromData "
+                                              "is running in this process")));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestProgressCancel)
+#include "tst_progress_cancel.moc"

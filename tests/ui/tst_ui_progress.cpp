@@ -1,0 +1,166 @@
+// A host's progress dialog on a real X server: a QProgressDialog fed by the
+// module's progress reports moves while Update downloads a 10 MB package
+// from nginx, and a real click on its Cancel button at half the download
+// ends the call with 41 "operation aborted" within 2 s, the installation
+// folder as it was.
+//
+// The X server is the one in UPDATER_TEST_DISPLAY (scripts/test.sh starts
+// it); without it the test starts an Xvfb of its own.
+
+#include <QtTest>
+
+#include <QLibrary>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+// Before X11's headers, which define Success as a macro.
+#include "module/ResultTexts.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <updater/updater.h>
+
+#include "installation/InstallationTestTools.h"
+#include "support/NginxProcess.h"
+#include "support/OwnXvfb.h"
+#include "support/TestPaths.h"
+#include "support/TreeSnapshot.h"
+
+// The host's side, as the README shows it: the dialog follows the reports,
+// and its Cancel button asks the module to stop.
+class ProgressDialogReceiver : public QObject
+{
+    Q_OBJECT
+
+public:
+    ProgressDialogReceiver(QProgressDialog& dialog, updater::CancelFunction cancel)
+        : m_dialog(dialog)
+    {
+        connect(&dialog, &QProgressDialog::canceled, this, [cancel]() { cancel(); });
+    }
+
+    std::function<void(const QString&, qint64, qint64)> watcher;
+
+public slots:
+    void updateProgress(QString phase, qint64 done, qint64 total)
+    {
+        m_dialog.setLabelText(phase);
+        m_dialog.setMaximum(total > 0 ? 1000 : 0);
+        m_dialog.setValue(total > 0 ? int(done * 1000 / total) : 0);
+        if (watcher)
+            watcher(phase, done, total);
+    }
+
+private:
+    QProgressDialog& m_dialog;
+};
+
+class TestUiProgress : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void clickOnCancelAtHalfTheDownload();
+
+private:
+    QLibrary m_library;
+    NginxProcess m_nginx;
+    QByteArray m_package;
+};
+
+void TestUiProgress::initTestCase()
+{
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    QCoreApplication::setOrganizationName(QStringLiteral("UpdaterTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_ui_progress"));
+    m_library.setFileName(TestPaths::libraryPath());
+    QVERIFY2(m_library.load(), qPrintable(m_library.errorString()));
+    InstallationTestTools::Tree files;
+    for (int i = 0; i < 10; ++i)
+        files.insert(QStringLiteral("data/file%1.bin").arg(i), incompressibleBytes(1000000, quint32(i + 1)));
+    m_package = InstallationTestTools::signedPackage(files);
+    // About three seconds for the package, sent as it is, with its length.
+    QVERIFY2(m_nginx.start("location /slow/ { limit_rate 3m; gzip off; }\n"), qPrintable(m_nginx.errorString()));
+    QVERIFY(FileTools::writeFile(m_nginx.root() + QStringLiteral("/slow/app.ztx"), m_package));
+}
+
+void TestUiProgress::clickOnCancelAtHalfTheDownload()
+{
+    const auto update = reinterpret_cast<updater::WorkFunction>(m_library.resolve(updater::UpdateName));
+    const auto cancel = reinterpret_cast<updater::CancelFunction>(m_library.resolve(updater::CancelUpdateName));
+    QVERIFY(update && cancel);
+    QTemporaryDir folder;
+    QVERIFY(FileTools::writeFile(folder.filePath(QStringLiteral("app.bin")), "installed"));
+    const TreeSnapshot before = TreeSnapshot::take(folder.path());
+
+    QProgressDialog dialog(QStringLiteral("Updating"), QStringLiteral("Cancel"), 0, 1000);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(0);
+    dialog.move(200, 200);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    ProgressDialogReceiver receiver(dialog, cancel);
+
+    Display* display = XOpenDisplay(nullptr);
+    QVERIFY(display);
+    QList<int> values;
+    QElapsedTimer sinceClick;
+    receiver.watcher = [&](const QString& phase, qint64 done, qint64 total) {
+        if (phase != QLatin1String("download") || sinceClick.isValid())
+            return;
+        values.append(dialog.value());
+        if (total > 0 && done >= total / 2) {
+            // A real press and release on the button, through the X server.
+            const QPushButton* button = dialog.findChild<QPushButton*>();
+            const QPoint centre = button->mapToGlobal(button->rect().center());
+            XTestFakeMotionEvent(display, -1, centre.x(), centre.y(), CurrentTime);
+            XTestFakeButtonEvent(display, 1, True, CurrentTime);
+            XTestFakeButtonEvent(display, 1, False, CurrentTime);
+            XFlush(display);
+            sinceClick.start();
+        }
+    };
+
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+    const QByteArray result =
+        update({{"url", m_nginx.url(QStringLiteral("/slow/app.ztx")).toUtf8()}},
+               {{"progressReceiver", QVariant::fromValue<QObject*>(&receiver)}});
+    const qint64 afterClickMs = sinceClick.isValid() ? sinceClick.elapsed() : -1;
+    QDir::setCurrent(previous);
+    XCloseDisplay(display);
+
+    qInfo("the call returned %lld ms after the click; the bar showed %d values", afterClickMs, int(values.size()));
+    QCOMPARE(result, ResultTexts::operationAborted().serialize());
+    QVERIFY2(afterClickMs >= 0 && afterClickMs < 2000, qPrintable(QString::number(afterClickMs)));
+    QVERIFY(dialog.wasCanceled());
+    // The bar moved on its way to half.
+    QVERIFY2(values.size() >= 5 && values.last() > values.first() && values.last() < 1000,
+             qPrintable(QString::number(values.size())));
+    const TreeSnapshot after = TreeSnapshot::take(folder.path());
+    QVERIFY2(before == after, qPrintable(before.differences(after)));
+}
+
+int main(int argc, char** argv)
+{
+    const QByteArray display = OwnXvfb::display();
+    if (display.isEmpty()) {
+        std::fprintf(stderr, "no X server: set UPDATER_TEST_DISPLAY or install Xvfb\n");
+        return 1;
+    }
+    qputenv("DISPLAY", display);
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        TestUiProgress test;
+        status = QTest::qExec(&test, argc, argv);
+    }
+    OwnXvfb::stop();
+    return status;
+}
+
+#include "tst_ui_progress.moc"

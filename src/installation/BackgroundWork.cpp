@@ -5,6 +5,27 @@
 #include <QThread>
 #include <QTimer>
 
+namespace {
+
+// A thread that runs one job (QThread::create would do, but brings
+// std::future's type information into the library's exported symbols).
+class JobThread : public QThread
+{
+public:
+    explicit JobThread(const std::function<void()>& job)
+        : m_job(job)
+    {
+    }
+
+protected:
+    void run() override { m_job(); }
+
+private:
+    std::function<void()> m_job;
+};
+
+} // namespace
+
 BackgroundWork::~BackgroundWork()
 {
     wait();
@@ -12,7 +33,7 @@ BackgroundWork::~BackgroundWork()
 
 void BackgroundWork::start(const std::function<void()>& job)
 {
-    QThread* thread = QThread::create(job);
+    QThread* thread = new JobThread(job);
     thread->start();
     // A thread that could not be made neither runs nor has run: the job is
     // done here instead.

@@ -19,11 +19,11 @@
 
 #include "UpdateProgress.h"
 #include "download/PackageDownload.h"
+#include "installation/PackageInstallation.h"
 #include "module/DllResultBasic.h"
 #include "verification/PackageFile.h"
 
 class CProxySettings;
-class InstallationTransaction;
 
 // The controller behind one exported work call: it holds the whole state of
 // one update (temporary file, network objects, download flags, URL and the
@@ -141,14 +141,17 @@ private:
     QByteArray m_downloadFileUrl;
     int m_networkErrorCode;
     DllResultBasic m_result;
-    // The installation under way: its lock, journal and the files it put
-    // in place. Rolls back what was not committed when it goes.
-    std::unique_ptr<InstallationTransaction> m_transaction;
+    // Beyond these, the objects that own the rest of the call.
+    // The host's progress receiver and its cancel, for this call.
+    UpdateProgress m_progress;
+    // The installation into the current folder, which it takes when the
+    // call begins, and "UPDATES" (also for a kept download): the lock, the
+    // transaction, the package's checks and unpacking. Rolls back what was
+    // not committed when it goes.
+    PackageInstallation m_installation;
     // The package in m_tempFile: its digest, taken as it is written, and the
     // request's "sha256".
     PackageFile m_packageFile;
-    // The host's progress receiver, for this call.
-    UpdateProgress m_progress;
     // The download into m_packageFile, on m_NetManager and m_reply.
     PackageDownload m_download;
 };

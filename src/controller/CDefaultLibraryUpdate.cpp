@@ -7,7 +7,6 @@
 #include "Base64Data.h"
 #include "UpdateCancel.h"
 #include "download/ProxySettings.h"
-#include "installation/InstallationTransaction.h"
 #include "module/FaultInjection.h"
 #include "logging/Log.h"
 #include "module/ResultTexts.h"
@@ -50,7 +49,7 @@ QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request,
         finalizeUpdate();
     // A package written where downloads are kept goes now; so does
     // "UPDATES" when the download made it and no installation used it.
-    m_download.finish(m_transaction != nullptr);
+    m_download.finish(m_installation.wasUsed());
     return m_result.serialize();
 }
 
@@ -178,6 +177,12 @@ bool CDefaultLibrary::finalizeUpdate()
         m_result = ResultTexts::fileUpdated();
         return true;
     }
+    if (m_installation.wasCancelled()) {
+        LOG_UPDATER(NOTICE) << "CDefaultLibrary::finalizeUpdate :: Operation cancelled by the host; nothing was "
+                               "installed.";
+        m_result = ResultTexts::operationAborted();
+        return false;
+    }
 
     LOG_UPDATER(WARN) << "CDefaultLibrary::finalizeUpdate :: Failed to copy new file to destination folder!!!";
     m_result = ResultTexts::fileSystemError();
@@ -191,8 +196,11 @@ bool CDefaultLibrary::installPackage()
 {
     const bool installed = replaceFileByUpdateType();
     if (installed) {
+        if (m_installation.cancelCameTooLate())
+            LOG_UPDATER(NOTICE) << "CDefaultLibrary::installPackage :: The host asked to cancel after the commit "
+                                   "point: the installation is completed.";
         tryRemoveAllOldFiles();
-        m_transaction->finish();
+        m_installation.finish();
         UPDATER_FAULT_POINT("install.finished");
     }
     releaseInstallationFolder();

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 
+#include "UpdateCancel.h"
 #include "logging/Log.h"
 
 const char* const UpdateProgress::ReceiverKey = "progressReceiver";
@@ -70,6 +71,11 @@ void UpdateProgress::end()
         return;
     report();
     m_inPhase = false;
+}
+
+bool UpdateProgress::stopRequested() const
+{
+    return UpdateCancel::isRequested();
 }
 
 void UpdateProgress::report()

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariant>
 
+#include "installation/InstallationProgress.h"
+
 // Progress of one installing call, reported to the host's receiver: the
 // QObject in the caller context's "progressReceiver", whose slot
 // updateProgress(QString phase, qint64 done, qint64 total) is invoked
@@ -27,7 +29,7 @@
 // host a report at least every 250 ms and at most 20 a second. A phase that
 // begins while another runs replaces it (a download that starts over begins
 // its phase again).
-class UpdateProgress
+class UpdateProgress : public InstallationProgress
 {
 public:
     static const char* const ReceiverKey;
@@ -35,10 +37,12 @@ public:
 
     explicit UpdateProgress(const QMap<QByteArray, QVariant>& context);
 
-    void begin(const QString& phase, qint64 total);
-    void advance(qint64 done);
-    void setTotal(qint64 total);
-    void end();
+    void begin(const QString& phase, qint64 total) override;
+    void advance(qint64 done) override;
+    void setTotal(qint64 total) override;
+    void end() override;
+    // The host's CancelUpdate (UpdateCancel).
+    bool stopRequested() const override;
     bool enabled() const { return !m_receiver.isNull(); }
 
 private:

@@ -61,10 +61,12 @@ QByteArray validatorOf(const QNetworkReply* reply)
 
 } // namespace
 
-PackageDownload::PackageDownload(const Controller& controller, PackageFile& package, UpdateProgress& progress)
+PackageDownload::PackageDownload(const Controller& controller, PackageFile& package, UpdateProgress& progress,
+                                 UpdatesFolder& updates)
     : m_c(controller)
     , m_package(package)
     , m_progress(progress)
+    , m_updates(updates)
 {
 }
 
@@ -83,8 +85,7 @@ void PackageDownload::run(const QUrl& url, Start start)
     m_cancelled = false;
     m_errorText.clear();
     if (!m_partial)
-        m_partial = std::make_unique<PartialDownload>(
-            QDir::current().absoluteFilePath(QString::fromLatin1(UpdatesFolder::Name)));
+        m_partial = std::make_unique<PartialDownload>(m_updates);
     m_progress.begin(QStringLiteral("download"), -1);
     if (start == FromStart)
         dropKept(true);
@@ -156,7 +157,7 @@ void PackageDownload::resumeKeptPartial()
         return;
     // Its bytes are read again for the package's digest; the rest goes
     // after them in the same file.
-    if (!m_package.adopt(m_partial->descriptor(), m_partial->dataPath())) {
+    if (!m_package.adopt(m_partial->descriptor(), m_partial->dataPath(), m_partial->readPath())) {
         LOG_UPDATER(WARN) << "PackageDownload::resumeKeptPartial :: The partial download in "
                           << m_partial->dataPath() << " cannot be read (" << m_package.errorString()
                           << "); the package is downloaded from the start.";
@@ -335,7 +336,7 @@ void PackageDownload::keepOrStartOver(QNetworkReply* reply)
     }
     // Written where it is kept, as it arrives: once, and left by a process
     // that is killed.
-    if (!m_partial->begin(source) || !m_package.adopt(m_partial->descriptor(), m_partial->dataPath())) {
+    if (!m_partial->begin(source) || !m_package.adopt(m_partial->descriptor(), m_partial->dataPath(), m_partial->readPath())) {
         LOG_UPDATER(WARN) << "PackageDownload::keepOrStartOver :: The download cannot be kept for resuming: "
                           << m_partial->errorString() << ".";
         dropKept(true);

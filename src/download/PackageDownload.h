@@ -16,6 +16,7 @@ class PackageFile;
 class QEventLoop;
 class QTimer;
 class UpdateProgress;
+class UpdatesFolder;
 
 // The download of the package into the package file: the GET, the redirects
 // before the answer that holds it, the limits on silence and on duration,
@@ -73,7 +74,10 @@ public:
         WriteFailed, // the package file did not take it
     };
 
-    PackageDownload(const Controller& controller, PackageFile& package, UpdateProgress& progress);
+    // updates: "UPDATES" of the installation, where a download that can be
+    // resumed is kept.
+    PackageDownload(const Controller& controller, PackageFile& package, UpdateProgress& progress,
+                    UpdatesFolder& updates);
     ~PackageDownload();
     PackageDownload(const PackageDownload&) = delete;
     PackageDownload& operator=(const PackageDownload&) = delete;
@@ -117,6 +121,7 @@ private:
     Controller m_c;
     PackageFile& m_package;
     UpdateProgress& m_progress;
+    UpdatesFolder& m_updates;
     std::unique_ptr<PartialDownload> m_partial;
     std::unique_ptr<RedirectChain> m_redirects;
     QUrl m_url;

@@ -5,14 +5,14 @@
 
 #include <updater/updater.h>
 
+#include "installation/FolderHandle.h"
+#include "installation/UpdatesFolder.h"
 #include "logging/Log.h"
 
 const char* const PartialDownload::DataFileName = "download.part";
 const char* const PartialDownload::StateFileName = "download.state";
 
 namespace {
-
-using namespace PartialDownloadFiles;
 
 const char* const kStateHeader = "updater partial download 1";
 // Far more than the URLs and validators of any real answer.
@@ -30,8 +30,8 @@ bool isPlainText(const QByteArray& text)
 
 } // namespace
 
-PartialDownload::PartialDownload(const QString& folderPath)
-    : m_folder(folderPath)
+PartialDownload::PartialDownload(UpdatesFolder& updates)
+    : m_updates(updates)
 {
 }
 
@@ -42,7 +42,7 @@ PartialDownload::~PartialDownload()
 
 QString PartialDownload::path(const char* name) const
 {
-    return m_folder + QLatin1Char('/') + QLatin1String(name);
+    return m_updates.pathOf(QLatin1String(name));
 }
 
 QString PartialDownload::dataPath() const
@@ -50,33 +50,37 @@ QString PartialDownload::dataPath() const
     return path(DataFileName);
 }
 
+QString PartialDownload::readPath()
+{
+    return FolderHandle::pathOfOpenFile(m_data, dataPath());
+}
+
 bool PartialDownload::failed(const QString& what)
 {
-    m_error = what + QStringLiteral(": ") + lastErrorText();
+    m_error = what + QStringLiteral(": ") + m_updates.folder().errorString();
     return false;
 }
 
 bool PartialDownload::folderUsable(bool create)
 {
-    const FolderState state = folderState(m_folder);
-    if (state == FolderState::Usable)
+    const UpdatesFolder::Opened opened = m_updates.open(create);
+    if (opened == UpdatesFolder::Opened::Ready)
         return true;
-    if (state == FolderState::Missing && create) {
-        if (!createFolder(m_folder))
-            return failed(QStringLiteral("%1 cannot be created").arg(m_folder));
-        m_madeFolder = true;
-        return true;
-    }
-    m_error = state == FolderState::Missing
-                  ? QStringLiteral("%1 does not exist").arg(m_folder)
-                  : QStringLiteral("%1 is not a folder of this user's that only its owner can write into").arg(m_folder);
+    m_error = opened == UpdatesFolder::Opened::Missing ? QStringLiteral("%1 does not exist").arg(m_updates.path())
+                                                       : m_updates.errorString();
     return false;
+}
+
+// An exclusive lock on the open bytes, without waiting: another call that
+// uses them holds it.
+bool PartialDownload::lock()
+{
+    return m_updates.folder().lockFile(m_data, QLatin1String(DataFileName)) == FolderHandle::LockResult::Locked;
 }
 
 void PartialDownload::close()
 {
-    closeFile(m_data);
-    m_data = NoHandle;
+    m_data.close();
 }
 
 QByteArray PartialDownload::stateText(const Source& source) const
@@ -92,17 +96,13 @@ QByteArray PartialDownload::stateText(const Source& source) const
 
 bool PartialDownload::readState(Source& source)
 {
-    const Handle file = openFile(path(StateFileName), Open::Read);
-    if (file == NoHandle)
+    QFile file;
+    if (!m_updates.folder().openFile(file, QLatin1String(StateFileName))
+        || FolderHandle::ownerOf(file) == FolderHandle::Owner::OtherUser)
         return false;
-    QByteArray text(int(kLongestState + 1), Qt::Uninitialized);
-    qint64 length = 0;
-    for (qint64 now; length < text.size() && (now = readFile(file, text.data() + length, text.size() - length)) > 0;)
-        length += now;
-    closeFile(file);
-    if (length > kLongestState)
+    const QByteArray text = file.read(kLongestState + 1);
+    if (text.size() > kLongestState)
         return false;
-    text.truncate(int(length));
 
     const QList<QByteArray> lines = text.split('\n');
     if (lines.size() != 7 || lines.at(0) != kStateHeader || !lines.at(6).isEmpty())
@@ -127,20 +127,20 @@ bool PartialDownload::find(const QString& url, const QByteArray& sha256)
 {
     close();
     m_keptSize = 0;
-    if (folderState(m_folder) != FolderState::Usable)
+    if (!folderUsable(false))
         return false;
     Source source;
     const bool stateRead = readState(source);
-    const Handle data = openFile(path(DataFileName), Open::Update);
-    if (!stateRead && data == NoHandle)
+    const bool opened = m_updates.folder().openFileForUpdate(m_data, QLatin1String(DataFileName), false);
+    if (!stateRead && !opened)
         return false;
-    if (data != NoHandle && !lockFile(data)) {
-        LOG_UPDATER(NOTICE) << "PartialDownload::find :: The partial download in " << m_folder
+    if (opened && !lock()) {
+        LOG_UPDATER(NOTICE) << "PartialDownload::find :: The partial download in " << m_updates.path()
                             << " is left alone: another call uses it.";
-        closeFile(data);
+        close();
         return false;
     }
-    const qint64 size = data == NoHandle ? -1 : fileSize(data);
+    const qint64 size = opened ? m_data.size() : -1;
 
     QString refusal;
     if (!stateRead)
@@ -153,9 +153,8 @@ bool PartialDownload::find(const QString& url, const QByteArray& sha256)
         refusal = QStringLiteral("its length of %1 bytes is not that of a package").arg(source.length);
     else if (size <= 0 || size >= source.length)
         refusal = QStringLiteral("it holds %1 of %2 bytes").arg(size).arg(source.length);
-    m_data = data;
     if (!refusal.isEmpty()) {
-        LOG_UPDATER(NOTICE) << "PartialDownload::find :: The partial download in " << m_folder
+        LOG_UPDATER(NOTICE) << "PartialDownload::find :: The partial download in " << m_updates.path()
                             << " is removed: " << refusal << ".";
         discard(true);
         return false;
@@ -177,23 +176,24 @@ bool PartialDownload::begin(const Source& source)
     }
     if (!folderUsable(true))
         return false;
-    m_data = openFile(path(DataFileName), Open::Create);
-    if (m_data == NoHandle)
+    FolderHandle& folder = m_updates.folder();
+    if (!folder.openFileForUpdate(m_data, QLatin1String(DataFileName), true))
         return failed(QStringLiteral("%1 cannot be created").arg(dataPath()));
-    if (!lockFile(m_data)) {
-        failed(QStringLiteral("%1 is used by another call").arg(dataPath()));
+    if (!lock()) {
+        m_error = QStringLiteral("%1 is used by another call").arg(dataPath());
         close();
         return false;
     }
     // The old bytes go before their description is replaced: a process
     // killed in between leaves a partial without bytes, which is removed.
     const QByteArray text = stateText(source);
-    Handle state = NoHandle;
-    const bool written = truncateFile(m_data) && (state = openFile(path(StateFileName), Open::Create)) != NoHandle
-                         && truncateFile(state) && writeFile(state, text.constData(), text.size());
+    QFile state;
+    const bool written = m_data.resize(0) && folder.openFileForUpdate(state, QLatin1String(StateFileName), true)
+                         && state.resize(0) && state.write(text) == text.size() && state.flush();
     if (!written)
-        failed(QStringLiteral("%1 cannot be written").arg(path(StateFileName)));
-    closeFile(state);
+        m_error = QStringLiteral("%1 cannot be written: %2")
+                      .arg(path(StateFileName), state.isOpen() ? state.errorString() : folder.errorString());
+    state.close();
     if (!written) {
         discard();
         return false;
@@ -210,26 +210,25 @@ void PartialDownload::keep()
 void PartialDownload::discard(bool keepFolder)
 {
     const bool wasOurs = isActive();
-    close();
-    m_keptSize = 0;
-    if (folderState(m_folder) != FolderState::Usable)
-        return;
-    // Another call's bytes are left alone: only those this object had open,
-    // or none at all.
-    const Handle data = wasOurs ? NoHandle : openFile(path(DataFileName), Open::Update);
-    if (data != NoHandle && !lockFile(data)) {
-        closeFile(data);
+    if (!m_updates.isOpen()) {
+        close();
         return;
     }
-    removeFile(path(DataFileName));
-    removeFile(path(StateFileName));
-    closeFile(data);
+    // Another call's bytes are left alone: only those this object had open
+    // (and locked), or none at all.
+    if (!wasOurs && m_updates.folder().openFileForUpdate(m_data, QLatin1String(DataFileName), false) && !lock()) {
+        close();
+        return;
+    }
+    m_keptSize = 0;
+    m_updates.folder().remove(QLatin1String(DataFileName));
+    m_updates.folder().remove(QLatin1String(StateFileName));
+    close();
     if (!keepFolder)
         leaveFolder();
 }
 
 void PartialDownload::leaveFolder()
 {
-    if (m_madeFolder && removeEmptyFolder(m_folder))
-        m_madeFolder = false;
+    m_updates.removeIfMadeAndEmpty();
 }

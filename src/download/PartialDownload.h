@@ -5,7 +5,9 @@
 #include <QString>
 #include <QtGlobal>
 
-#include "PartialDownloadFiles.h"
+#include <QFile>
+
+class UpdatesFolder;
 
 // A download that can be resumed, in the installation's "UPDATES" folder: the
 // package's bytes ("download.part", which the package file writes as they
@@ -22,9 +24,11 @@
 //
 // A kept partial is trusted no more than a download: its length is held to
 // the package size limit and the package it completes is verified as any
-// other. The folder is used only when it is a real folder of the caller's
-// that nobody else can write into; a folder this object made is removed
-// again when it is left empty.
+// other. The folder follows the rules of "UPDATES" (UpdatesFolder): held by
+// its handle, a real folder of the caller's or root's that nobody else can
+// write into; the files are opened through it, never through a link, and
+// must be regular files of the caller's. A folder that this call made is
+// removed again when it is left empty.
 class PartialDownload
 {
 public:
@@ -40,7 +44,7 @@ public:
     static const char* const DataFileName;
     static const char* const StateFileName;
 
-    explicit PartialDownload(const QString& folderPath);
+    explicit PartialDownload(UpdatesFolder& updates);
     ~PartialDownload();
     PartialDownload(const PartialDownload&) = delete;
     PartialDownload& operator=(const PartialDownload&) = delete;
@@ -53,9 +57,11 @@ public:
     // resumed, and writes what it is.
     bool begin(const Source& source);
 
-    bool isActive() const { return m_data != PartialDownloadFiles::NoHandle; }
-    // The open file, for the package file to read and write.
-    int descriptor() const { return int(m_data); }
+    bool isActive() const { return m_data.isOpen(); }
+    // The open file, for the package file to read and write, and a path
+    // that reads the very same file.
+    int descriptor() const { return m_data.handle(); }
+    QString readPath();
     const Source& source() const { return m_source; }
     // Bytes that find() found.
     qint64 keptSize() const { return m_keptSize; }
@@ -73,16 +79,16 @@ public:
 private:
     QString path(const char* name) const;
     bool folderUsable(bool create);
+    bool lock();
     bool readState(Source& source);
     QByteArray stateText(const Source& source) const;
     void close();
     bool failed(const QString& what);
 
-    QString m_folder;
-    bool m_madeFolder = false;
+    UpdatesFolder& m_updates;
     Source m_source;
     qint64 m_keptSize = 0;
-    PartialDownloadFiles::Handle m_data = PartialDownloadFiles::NoHandle;
+    QFile m_data;
     QString m_error;
 };
 

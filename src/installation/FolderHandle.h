@@ -57,6 +57,10 @@ public:
     // their owner only whatever the umask.
     FolderHandle openFolder(const QString& relativePath, bool create);
 
+    // Makes the folder `name` here, writable by its owner only whatever the
+    // umask, and opens it; fails when anything stands at the name.
+    FolderHandle createFolder(const QString& name);
+
     // Who owns the folder, and whether group or others may write into it.
     Owner owner() const;
     // Who owns an open file.
@@ -77,6 +81,14 @@ public:
     bool createFile(QFile& file, const QString& relativePath, QIODevice::OpenMode mode);
     // Opens an existing file for reading; a link in its place is refused.
     bool openFile(QFile& file, const QString& relativePath);
+    // Opens a file for reading and writing, with create made when missing
+    // (readable and writable by its owner only); a link, anything but a
+    // file, or another user's file in its place is refused.
+    bool openFileForUpdate(QFile& file, const QString& relativePath, bool create);
+    // A path that opens the very file `file` has open, whatever its name
+    // stands for by then (/proc/self/fd on Linux); where the system has
+    // none, `name`, the file's path.
+    static QString pathOfOpenFile(QFile& file, const QString& name);
     // Gives the open file the permissions (on its handle).
     bool setPermissions(QFile& file, QFile::Permissions permissions);
     // Flushes the open file's data to the disk.

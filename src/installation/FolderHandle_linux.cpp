@@ -205,6 +205,26 @@ FolderHandle::Owner ownerOfDescriptor(int fd)
 
 } // namespace
 
+FolderHandle FolderHandle::createFolder(const QString& name)
+{
+    FolderHandle made;
+    made.m_path = m_path + QLatin1Char('/') + name;
+    const QByteArray encodedName = encoded(name);
+    if (!isOpen() || ::mkdirat(m_handle->fd, encodedName.constData(), S_IRWXU) != 0) {
+        made.fail();
+        return made;
+    }
+    const int fd = ::openat(m_handle->fd, encodedName.constData(), FolderFlags);
+    if (fd < 0 || ::fchmod(fd, S_IRWXU) != 0) {
+        made.fail();
+        if (fd >= 0)
+            ::close(fd);
+        return made;
+    }
+    made.m_handle = QSharedPointer<Handle>::create(fd);
+    return made;
+}
+
 FolderHandle::Owner FolderHandle::owner() const
 {
     return ownerOfDescriptor(isOpen() ? m_handle->fd : -1);
@@ -323,6 +343,38 @@ bool FolderHandle::openFile(QFile& file, const QString& relativePath)
         return false;
     }
     return true;
+}
+
+bool FolderHandle::openFileForUpdate(QFile& file, const QString& relativePath, bool create)
+{
+    const int fd = ::openat(m_handle->fd, encoded(relativePath).constData(),
+                            O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0), S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return fail();
+    struct stat info;
+    const bool looked = ::fstat(fd, &info) == 0;
+    if (!looked || !S_ISREG(info.st_mode) || ownerOfDescriptor(fd) == Owner::OtherUser) {
+        const int error = looked ? (S_ISREG(info.st_mode) ? EPERM : EINVAL) : errno;
+        ::close(fd);
+        return failWith(error, looked ? QStringLiteral("(not a file of this user's)") : QString());
+    }
+    if (!file.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        m_error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QString FolderHandle::pathOfOpenFile(QFile& file, const QString& name)
+{
+    const QString path = QStringLiteral("/proc/self/fd/%1").arg(file.handle());
+    struct stat viaPath;
+    struct stat opened;
+    if (file.handle() >= 0 && ::stat(QFile::encodeName(path).constData(), &viaPath) == 0
+        && ::fstat(file.handle(), &opened) == 0 && sameFile(viaPath, opened))
+        return path;
+    return name;
 }
 
 bool FolderHandle::setPermissions(QFile& file, QFile::Permissions permissions)

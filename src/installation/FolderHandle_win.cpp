@@ -186,6 +186,17 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
     return opened;
 }
 
+FolderHandle FolderHandle::createFolder(const QString& name)
+{
+    FolderHandle made;
+    made.m_path = m_path + QLatin1Char('/') + name;
+    if (!isOpen() || !CreateDirectoryW(native(m_handle->path + QLatin1Char('\\') + name).c_str(), nullptr)) {
+        made.fail();
+        return made;
+    }
+    return openFolder(name, false);
+}
+
 // Who may write a folder is its access list's business, which new folders
 // inherit from the installation folder's own list.
 FolderHandle::Owner FolderHandle::owner() const
@@ -279,6 +290,30 @@ bool FolderHandle::openFile(QFile& file, const QString& relativePath)
     if (!openQFile(file, opened, _O_RDONLY, QIODevice::ReadOnly))
         return failWith(ERROR_INVALID_HANDLE);
     return true;
+}
+
+bool FolderHandle::openFileForUpdate(QFile& file, const QString& relativePath, bool create)
+{
+    const HANDLE opened = openEntry(m_handle->path + QLatin1Char('\\') + relativePath, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ, create ? OPEN_ALWAYS : OPEN_EXISTING);
+    if (opened == INVALID_HANDLE_VALUE)
+        return fail();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(opened, &info)
+        || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        CloseHandle(opened);
+        return failWith(ERROR_INVALID_PARAMETER, QStringLiteral("(not a file)"));
+    }
+    if (!openQFile(file, opened, _O_RDWR, QIODevice::ReadWrite))
+        return failWith(ERROR_INVALID_HANDLE);
+    return true;
+}
+
+// A file opened on Windows cannot be renamed or replaced while it is open
+// without FILE_SHARE_DELETE, so its name still stands for it.
+QString FolderHandle::pathOfOpenFile(QFile&, const QString& name)
+{
+    return name;
 }
 
 // Windows keeps no mode bits: a file that its owner may write has nothing

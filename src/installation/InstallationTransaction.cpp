@@ -10,13 +10,20 @@
 #include <QFileInfo>
 #include <QSet>
 
-InstallationTransaction::InstallationTransaction(const QDir& installDir)
+InstallationTransaction::InstallationTransaction(const QDir& installDir, FolderHandle& installFolder,
+                                                 UpdatesFolder& updates)
     : m_installDir(installDir.absolutePath())
-    , m_updates(m_installDir)
+    , m_installFolder(installFolder)
+    , m_updates(updates)
 {
 }
 
 InstallationTransaction::~InstallationTransaction()
+{
+    release();
+}
+
+void InstallationTransaction::release()
 {
     // Whatever ended the installation before its commit (a failure that
     // returned early, an exception), nothing of it stays.
@@ -28,34 +35,6 @@ InstallationTransaction::~InstallationTransaction()
         }
     }
     unlock();
-}
-
-InstallationTransaction::FolderCheck InstallationTransaction::openUpdatesFolder(bool create)
-{
-    m_installFolder = FolderHandle::open(m_installDir.absolutePath());
-    if (!m_installFolder.isOpen()) {
-        m_error = m_installFolder.errorString();
-        return FolderCheck::CannotCreate;
-    }
-    switch (m_updates.open(m_installFolder, create)) {
-    case UpdatesFolder::Opened::Ready:
-        break;
-    case UpdatesFolder::Opened::Missing:
-        return FolderCheck::Missing;
-    case UpdatesFolder::Opened::CannotCreate:
-        m_error = m_updates.errorString();
-        return FolderCheck::CannotCreate;
-    case UpdatesFolder::Opened::Refused:
-        LOG_UPDATER(WARN) << "InstallationTransaction::openUpdatesFolder :: " << m_updates.path()
-                          << " is refused: " << m_updates.errorString()
-                          << ". Nothing is read from it or written through it.";
-        return FolderCheck::Refused;
-    }
-    if (m_updates.madePrivate())
-        LOG_UPDATER(NOTICE) << "InstallationTransaction::openUpdatesFolder :: " << m_updates.path()
-                            << " could be written by group or others; it was made private (rwx for its owner only) "
-                               "before anything in it was read.";
-    return FolderCheck::Ready;
 }
 
 bool InstallationTransaction::lock(int timeoutMs)

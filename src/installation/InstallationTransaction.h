@@ -24,8 +24,8 @@
 // it put in place. The old name of a replaced file, "<path>.<run stamp>.old",
 // comes from InstallPathRules.
 //
-//     InstallationTransaction transaction(QDir::current());
-//     transaction.openUpdatesFolder(true) == Ready, transaction.lock(wait),
+//     InstallationTransaction transaction(installDir, installFolder, updates);
+//     (updates opened)  transaction.lock(wait),
 //     transaction.recover(), transaction.createUnpackFolder(),
 //     (unpack into transaction.unpackFolder())
 //     transaction.begin(paths)          // the journal is on the disk
@@ -49,13 +49,6 @@
 class InstallationTransaction
 {
 public:
-    enum class FolderCheck {
-        Ready,        // "UPDATES" is there and can be trusted
-        Missing,      // not there (and not to be created)
-        CannotCreate, // not there and cannot be made
-        Refused,      // a link, not a folder, another user's, open to others' writes: never used
-    };
-
     // One path of a roll-back, as it went.
     struct RollBackStep {
         enum Action {
@@ -72,18 +65,14 @@ public:
     };
     using RollBackReport = std::function<void(const RollBackStep&)>;
 
-    explicit InstallationTransaction(const QDir& installDir);
+    // installFolder: the handle of installDir; updates: its "UPDATES",
+    // opened. Both outlive the transaction.
+    InstallationTransaction(const QDir& installDir, FolderHandle& installFolder, UpdatesFolder& updates);
     ~InstallationTransaction();
     InstallationTransaction(const InstallationTransaction&) = delete;
     InstallationTransaction& operator=(const InstallationTransaction&) = delete;
 
     UpdatesFolder& updatesFolder() { return m_updates; }
-
-    // Opens the installation folder and "UPDATES" and checks the latter
-    // before anything is read from it or written into it (and creates it
-    // when missing, with create). A refusal, and an "UPDATES" made private,
-    // are logged here.
-    FolderCheck openUpdatesFolder(bool create);
 
     // Takes the folder's lock, waiting up to timeoutMs for another
     // installation to end. A lock whose owner has died is free at once,
@@ -93,6 +82,9 @@ public:
     // file could not be opened: no permission, disk full).
     bool lockWasBusy() const { return m_updates.lockWasBusy(); }
     void unlock();
+    // Rolls back what was not committed (as the destructor does), then lets
+    // go of the lock.
+    void release();
 
     // Under the lock: rolls back every installation that left a journal,
     // finishes the clean-up of committed ones, and removes unpack folders
@@ -156,8 +148,8 @@ private:
     QString absolute(const QString& path) const { return m_installDir.absoluteFilePath(path); }
 
     QDir m_installDir;
-    FolderHandle m_installFolder;
-    UpdatesFolder m_updates;
+    FolderHandle& m_installFolder;
+    UpdatesFolder& m_updates;
     FolderHandle m_unpackFolder;
     bool m_inTheWay = false;
     QString m_runStamp;

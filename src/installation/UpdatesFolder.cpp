@@ -1,5 +1,6 @@
 #include "UpdatesFolder.h"
 
+#include "logging/Log.h"
 #include "module/FaultInjection.h"
 
 #include <QElapsedTimer>
@@ -32,8 +33,9 @@ const QString MakeAnew = QStringLiteral("remove it, and the module makes the fol
 
 } // namespace
 
-UpdatesFolder::UpdatesFolder(const QDir& installDir)
-    : m_path(installDir.absoluteFilePath(QString::fromLatin1(Name)))
+UpdatesFolder::UpdatesFolder(const FolderHandle& installFolder, const QString& installPath)
+    : m_path(installPath + QLatin1Char('/') + QLatin1String(Name))
+    , m_installFolder(installFolder)
 {
 }
 
@@ -42,25 +44,44 @@ UpdatesFolder::~UpdatesFolder()
     unlock();
 }
 
-UpdatesFolder::Opened UpdatesFolder::open(const FolderHandle& installFolder, bool create)
+UpdatesFolder::Opened UpdatesFolder::open(bool create)
 {
-    m_installFolder = installFolder;
-    m_folder = FolderHandle();
-    m_madePrivate = false;
+    if (m_folder.isOpen())
+        return Opened::Ready;
+    if (m_refused)
+        return Opened::Refused;
+    Opened opened = check();
+    if (opened == Opened::Missing && create) {
+        m_folder = m_installFolder.createFolder(QString::fromLatin1(Name));
+        if (m_folder.isOpen()) {
+            m_madeHere = true;
+            return Opened::Ready;
+        }
+        m_error = m_folder.errorString();
+        // Made by another installer at the same moment, or replaced:
+        // looked at again.
+        opened = m_installFolder.kind(QString::fromLatin1(Name)) == FolderHandle::Kind::Missing ? Opened::CannotCreate
+                                                                                                : check();
+    }
+    if (opened == Opened::Refused) {
+        m_refused = true;
+        LOG_UPDATER(WARN) << "UpdatesFolder::open :: " << m_path << " is refused: " << m_error
+                          << ". Nothing is read from it or written through it.";
+    }
+    return opened;
+}
+
+// What open() finds at the name, checked.
+UpdatesFolder::Opened UpdatesFolder::check()
+{
+    if (!m_installFolder.isOpen()) {
+        m_error = m_installFolder.errorString();
+        return Opened::CannotCreate;
+    }
     const QString name = QString::fromLatin1(Name);
     switch (m_installFolder.kind(name)) {
     case FolderHandle::Kind::Missing:
-        if (!create)
-            return Opened::Missing;
-        m_folder = m_installFolder.openFolder(name, true);
-        if (!m_folder.isOpen()) {
-            m_error = m_folder.errorString();
-            // Made by another installer at the same moment, or replaced:
-            // looked at again below.
-            if (m_installFolder.kind(name) == FolderHandle::Kind::Missing)
-                return Opened::CannotCreate;
-        }
-        break;
+        return Opened::Missing;
     case FolderHandle::Kind::Link:
         m_error = QStringLiteral("it is a symbolic link; ") + MakeAnew;
         return Opened::Refused;
@@ -70,8 +91,7 @@ UpdatesFolder::Opened UpdatesFolder::open(const FolderHandle& installFolder, boo
         m_error = QStringLiteral("it is not a folder; ") + MakeAnew;
         return Opened::Refused;
     }
-    if (!m_folder.isOpen())
-        m_folder = m_installFolder.openFolder(name, false);
+    m_folder = m_installFolder.openFolder(name, false);
     if (!m_folder.isOpen()) {
         m_error = QStringLiteral("it cannot be opened as a folder (%1)").arg(m_folder.errorString());
         return Opened::Refused;
@@ -100,9 +120,21 @@ UpdatesFolder::Opened UpdatesFolder::open(const FolderHandle& installFolder, boo
             m_folder = FolderHandle();
             return Opened::Refused;
         }
-        m_madePrivate = true;
+        LOG_UPDATER(NOTICE) << "UpdatesFolder::open :: " << m_path
+                            << " could be written by group or others; it was made private (rwx for its owner only) "
+                               "before anything in it was read.";
     }
     return Opened::Ready;
+}
+
+void UpdatesFolder::removeIfMadeAndEmpty()
+{
+    if (!m_madeHere || !m_folder.isOpen() || m_lockFile.isOpen() || m_folderLocked || !entries().isEmpty())
+        return;
+    if (m_installFolder.removeFolder(QString::fromLatin1(Name))) {
+        m_folder = FolderHandle();
+        m_madeHere = false;
+    }
 }
 
 QString UpdatesFolder::journalName(const QString& runStamp)
@@ -137,8 +169,11 @@ bool UpdatesFolder::lock(int timeoutMs)
             return false;
         }
         if (wait == Wait::Done) {
-            if (folderDone)
+            // A folder that an installation has used stays.
+            if (folderDone) {
+                m_madeHere = false;
                 return true;
+            }
             folderDone = true;
             continue;
         }
@@ -164,7 +199,8 @@ UpdatesFolder::Wait UpdatesFolder::lockFolder()
         // "UPDATES" was renamed or replaced while we waited: the folder
         // that now has the name is the one to lock, once checked.
         m_folder.unlockFolder();
-        return open(m_installFolder, true) == Opened::Ready ? Wait::Again : Wait::Failed;
+        m_folder = FolderHandle();
+        return open(true) == Opened::Ready ? Wait::Again : Wait::Failed;
     case FolderHandle::LockResult::Busy:
         return Wait::Again;
     default:
@@ -272,10 +308,15 @@ QStringList UpdatesFolder::partialJournals()
 
 bool UpdatesFolder::hasLeftovers()
 {
+    return hasInterruptedInstallations() || m_folder.kind(QString::fromLatin1(LockFileName)) != FolderHandle::Kind::Missing;
+}
+
+bool UpdatesFolder::hasInterruptedInstallations()
+{
     for (const FolderHandle::Entry& entry : entries()) {
         const QString& name = entry.name;
         if (name == QLatin1String(LockFileName))
-            return true;
+            continue;
         if (name.endsWith(RejectedSuffix))
             continue;
         if (isRunStamp(name.section(QLatin1Char('.'), 0, 0)))

@@ -42,20 +42,27 @@ public:
         Refused,      // a link, not a folder, another user's, or open to others' writes
     };
 
-    explicit UpdatesFolder(const QDir& installDir);
+    // The folder in the installation folder held by installFolder, whose
+    // path is installPath.
+    UpdatesFolder(const FolderHandle& installFolder, const QString& installPath);
     ~UpdatesFolder();
     UpdatesFolder(const UpdatesFolder&) = delete;
     UpdatesFolder& operator=(const UpdatesFolder&) = delete;
 
-    // Opens the folder in the installation folder (and creates it when
-    // missing, with create), and checks it before anything in it is read:
-    // a folder, owned by the caller or by the administrator, that group and
-    // others may not write into. One of the caller's that others may write
-    // into is made private first (madePrivate() tells). A refusal says in
-    // errorString() why, and what to change.
-    Opened open(const FolderHandle& installFolder, bool create);
-    bool madePrivate() const { return m_madePrivate; }
+    // Opens the folder (and creates it when missing, with create), once per
+    // object: it is held from then on. It is checked before anything in it
+    // is read: a folder, owned by the caller or by the administrator, that
+    // group and others may not write into. One of the caller's that others
+    // may write into is made private first (NOTICE). A refusal is logged
+    // (WARN, once), saying why and what to change; errorString() says it
+    // too.
+    Opened open(bool create);
+    bool isOpen() const { return m_folder.isOpen(); }
     FolderHandle& folder() { return m_folder; }
+    // Whether this object made the folder (and no installation has locked
+    // it since), and removes it again when so and it is empty.
+    bool madeHere() const { return m_madeHere; }
+    void removeIfMadeAndEmpty();
 
     QString path() const { return m_path; }
     QString pathOf(const QString& name) const { return m_path + QLatin1Char('/') + name; }
@@ -84,7 +91,10 @@ public:
     QStringList committedStamps();
     QStringList stampFolders();
     QStringList partialJournals();
+    // Any of these, or a lock file.
     bool hasLeftovers();
+    // Any of these but a lock file.
+    bool hasInterruptedInstallations();
 
     // Whether a run stamp's name is free: no unpack folder, journal or
     // committed journal of that name.
@@ -97,6 +107,7 @@ public:
     QString errorString() const { return m_error; }
 
 private:
+    Opened check();
     enum class Wait { Done, Again, Failed };
     Wait lockFolder();
     Wait lockFile();
@@ -110,7 +121,8 @@ private:
     QFile m_lockFile;
     bool m_folderLocked = false;
     bool m_lockBusy = false;
-    bool m_madePrivate = false;
+    bool m_madeHere = false;
+    bool m_refused = false;
     QString m_error;
 };
 

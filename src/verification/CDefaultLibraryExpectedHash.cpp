@@ -31,12 +31,11 @@ bool CDefaultLibrary::verifyExpectedHash()
     if (expected.isEmpty())
         return true;
 
-    QString error;
-    const PackageDigest* digest = m_packageFile.digest(error);
+    const PackageDigest* digest = m_packageFile.digest();
     const QByteArray actual = digest ? digest->sha256().toHex() : QByteArray();
     if (actual.isEmpty()) {
         LOG_UPDATER(ERROR) << "CDefaultLibrary::verifyExpectedHash :: Package cannot be read to compute its SHA-256: "
-                           << error;
+                           << m_packageFile.errorString();
         m_result = ResultTexts::verificationError();
         return false;
     }

@@ -18,12 +18,11 @@ bool CDefaultLibrary::verifyDownloadedFile()
     // the one of this check.
     ERR_clear_error();
 
-    const QString oFilePath = m_packageFile.path();
+    const QString oFilePath = m_packageFile.readPath();
     // The digest taken while the package was written stands for its data:
     // only the trailer is read from the file. A file that cannot be read
     // fails in the reader, which says so.
-    QString error;
-    const PackageDigest* digest = m_packageFile.digest(error);
+    const PackageDigest* digest = m_packageFile.digest();
     const PackageDigest unreadable;
     ModuleReader reader(oFilePath, digest ? *digest : unreadable);
 

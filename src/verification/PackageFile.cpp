@@ -59,7 +59,7 @@ bool PackageFile::startOver()
     return m_device->seek(0) && m_device->resize(0);
 }
 
-bool PackageFile::adopt(int descriptor, const QString& path)
+bool PackageFile::adopt(int descriptor, const QString& path, const QString& readPath)
 {
     release();
     if (!m_kept.open(descriptor, QIODevice::ReadWrite, QFileDevice::DontCloseHandle) || !m_kept.seek(0))
@@ -81,6 +81,7 @@ bool PackageFile::adopt(int descriptor, const QString& path)
     m_writeFailed = false;
     m_digestChecked = false;
     m_keptPath = path;
+    m_keptReadPath = readPath;
     m_device = &m_kept;
     return true;
 }
@@ -91,6 +92,7 @@ void PackageFile::release()
         return;
     m_kept.close();
     m_keptPath.clear();
+    m_keptReadPath.clear();
     m_device = &m_file;
     m_digest.reset();
     m_digestChecked = false;
@@ -117,7 +119,7 @@ QFileDevice::FileError PackageFile::error() const
 
 QString PackageFile::errorString() const
 {
-    return m_device->errorString();
+    return m_readError.isEmpty() ? m_device->errorString() : m_readError;
 }
 
 qint64 PackageFile::size() const
@@ -130,27 +132,33 @@ QString PackageFile::path() const
     return isAdopted() ? m_keptPath : QFileInfo(m_file).absoluteFilePath();
 }
 
-const PackageDigest* PackageFile::digest(QString& error)
+QString PackageFile::readPath() const
 {
+    return isAdopted() ? m_keptReadPath : path();
+}
+
+const PackageDigest* PackageFile::digest()
+{
+    m_readError.clear();
     if (m_digestChecked)
         return &m_digest;
     // Every byte written through write() is in the digest, so a file of the
     // digest's length is the file the digest was taken of.
-    QFile package(path());
+    QFile package(readPath());
     if ((isAdopted() ? m_kept.size() : package.size()) == m_digest.size()) {
         m_digestChecked = true;
         return &m_digest;
     }
     m_digest.reset();
     if (!package.open(QIODevice::ReadOnly)) {
-        error = package.errorString();
+        m_readError = package.errorString();
         return nullptr;
     }
     QByteArray piece(64 * 1024, Qt::Uninitialized);
     for (;;) {
         const qint64 length = package.read(piece.data(), piece.size());
         if (length < 0) {
-            error = package.errorString();
+            m_readError = package.errorString();
             m_digest.reset();
             return nullptr;
         }

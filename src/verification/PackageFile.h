@@ -25,7 +25,7 @@ class QTemporaryFile;
 //     package.open();  package.write(data, n) ...  [package.startOver() ...]
 //     [package.adopt(descriptor, path) ... package.release()]
 //     package.close();
-//     package.digest(error) ...  package.path() ...  package.dropBytes();
+//     package.digest() ...  package.readPath() ...  package.dropBytes();
 //
 // It lives with verification because what it adds to a plain file is what
 // the checks need; both writers depend on verification already.
@@ -54,7 +54,9 @@ public:
     // runtime descriptor, which stays its owner's): the bytes it holds are
     // read again for the digest and writes go after them. False, with
     // nothing adopted, when they cannot be read.
-    bool adopt(int descriptor, const QString& path);
+    // readPath: a path that reads the very same file, whatever its name
+    // stands for meanwhile (see readPath()).
+    bool adopt(int descriptor, const QString& path, const QString& readPath);
     // Back to the temporary file, emptied: the kept file is left to its
     // owner.
     void release();
@@ -65,12 +67,18 @@ public:
     QFileDevice::FileError error() const;
     QString errorString() const;
     qint64 size() const;
+    // Where the package is, for the log, and the path its readers open: the
+    // same file for the temporary file; for a kept download a path that
+    // reaches the open file itself, so that nothing exchanged at its name
+    // in "UPDATES" can be read in its place.
     QString path() const;
+    QString readPath() const;
 
     // The digest of the closed file's bytes. A file that was filled
     // otherwise (the module's tests write it themselves) is read once to
-    // make it so. Null, with the reason in error, when it cannot be read.
-    const PackageDigest* digest(QString& error);
+    // make it so. Null, with the reason in errorString(), when it cannot be
+    // read.
+    const PackageDigest* digest();
 
     // Once unpacked the package is not read again: its bytes go, so that a
     // flush of the file system does not write them out.
@@ -80,11 +88,14 @@ private:
     QTemporaryFile& m_file;
     QFile m_kept;
     QString m_keptPath;
+    QString m_keptReadPath;
     // The file the package is in: m_file or m_kept.
     QFileDevice* m_device;
     PackageDigest m_digest;
     QByteArray m_expectedSha256;
     bool m_writeFailed = false;
+    // Why the file could not be read for its digest.
+    QString m_readError;
     // The digest is known to be that of the file as it stands.
     bool m_digestChecked = false;
 };

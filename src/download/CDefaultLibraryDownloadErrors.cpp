@@ -71,13 +71,13 @@ bool CDefaultLibrary::handleDownloadErrors()
 void CDefaultLibrary::handleNetworkProxyErrors()
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleNetworkProxyErrors :: Network/Proxy error occurred.";
-    m_result = ResultTexts::networkProxyError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_download.errorText()));
+    m_result = ResultTexts::networkProxyError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_download.errorString()));
 }
 
 void CDefaultLibrary::handleConnectionErrors()
 {
     LOG_UPDATER(WARN) << "CDefaultLibrary::handleConnectionErrors :: Connection error occurred.";
-    m_result = ResultTexts::connectionError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_download.errorText()));
+    m_result = ResultTexts::connectionError(networkErrorDetails(m_reply.get(), m_networkErrorCode, m_download.errorString()));
 }
 
 void CDefaultLibrary::handleFileIsOversizedError()

@@ -254,8 +254,8 @@ void PackageDownload::judgeAnswer()
         return;
     }
     if (status == 206) {
-        QString why;
-        if (continuesPartial(&why)) {
+        const QString why = whyNotContinuing();
+        if (why.isEmpty()) {
             LOG_UPDATER(NOTICE) << "PackageDownload::judgeAnswer :: " << reply->url().toDisplayString()
                                 << " sends the rest of the package from byte " << m_rangeFrom << " of "
                                 << m_partial->source().length << ".";
@@ -290,7 +290,9 @@ void PackageDownload::judgeAnswer()
     // its body never joins the package.
 }
 
-bool PackageDownload::continuesPartial(QString* why) const
+// Nothing when the 206 answer continues the bytes kept so far; otherwise
+// why not.
+QString PackageDownload::whyNotContinuing() const
 {
     const QNetworkReply* reply = m_c.reply.get();
     const PartialDownload::Source& source = m_partial->source();
@@ -299,23 +301,21 @@ bool PackageDownload::continuesPartial(QString* why) const
     const QRegularExpressionMatch match = range.match(QString::fromLatin1(contentRange));
     const QByteArray validator = validatorOf(reply);
     if (!match.hasMatch())
-        *why = QStringLiteral("Content-Range \"%1\"").arg(QString::fromLatin1(contentRange.left(100)));
-    else if (match.captured(1).toLongLong() != m_rangeFrom || match.captured(3).toLongLong() != source.length
-             || match.captured(2).toLongLong() != source.length - 1)
-        *why = QStringLiteral("Content-Range \"%1\" for bytes %2-%3/%3")
-                   .arg(QString::fromLatin1(contentRange))
-                   .arg(m_rangeFrom)
-                   .arg(source.length);
-    else if (!isIdentityEncoded(reply))
-        *why = QStringLiteral("the rest is encoded");
-    else if (!validator.isEmpty() && validator != source.validator)
-        *why = QStringLiteral("another validator");
-    else if (reply->url().toString(QUrl::FullyEncoded) != source.finalUrl)
-        *why = QStringLiteral("it comes from %1, the bytes so far from %2")
-                   .arg(reply->url().toDisplayString(), source.finalUrl);
-    else
-        return true;
-    return false;
+        return QStringLiteral("Content-Range \"%1\"").arg(QString::fromLatin1(contentRange.left(100)));
+    if (match.captured(1).toLongLong() != m_rangeFrom || match.captured(3).toLongLong() != source.length
+        || match.captured(2).toLongLong() != source.length - 1)
+        return QStringLiteral("Content-Range \"%1\" for bytes %2-%3/%3")
+            .arg(QString::fromLatin1(contentRange))
+            .arg(m_rangeFrom)
+            .arg(source.length);
+    if (!isIdentityEncoded(reply))
+        return QStringLiteral("the rest is encoded");
+    if (!validator.isEmpty() && validator != source.validator)
+        return QStringLiteral("another validator");
+    if (reply->url().toString(QUrl::FullyEncoded) != source.finalUrl)
+        return QStringLiteral("it comes from %1, the bytes so far from %2")
+            .arg(reply->url().toDisplayString(), source.finalUrl);
+    return QString();
 }
 
 // A whole package is on its way: it is kept as it arrives when it can be
@@ -419,10 +419,10 @@ void PackageDownload::onFinished()
     const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
     if (!m_redirects->follow(from, status, location)) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::downloadFile::redirectHandler :: Redirect refused at hop "
-                          << m_redirects->hops() << ": " << m_redirects->errorText();
+                          << m_redirects->hops() << ": " << m_redirects->errorString();
         m_c.networkErrorCode = m_redirects->errorCode();
         m_c.networkError = true;
-        m_errorText = m_redirects->errorText();
+        m_errorText = m_redirects->errorString();
         m_loop->quit();
         return;
     }

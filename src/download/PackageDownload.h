@@ -27,7 +27,7 @@ class UpdatesFolder;
 //     (the manager made, its proxy set, the package file open)
 //     download.run(url);                        // returns when it is over
 //     the controller's flags tell what went wrong, as for any download;
-//     download.cancelled(), download.resumed(), download.errorText()
+//     download.cancelled(), download.resumed(), download.errorString()
 //     download.run(url, PackageDownload::FromStart)  // again, keeping nothing
 //     download.finish(installed)                // when the call is over
 //
@@ -99,13 +99,13 @@ public:
     bool resumed() const { return m_resumed; }
     // The text of a failure that the module found itself (a refused
     // redirect), for the result in place of the reply's own error text.
-    QString errorText() const { return m_errorText; }
+    QString errorString() const { return m_errorText; }
 
 private:
     void send(const QUrl& target);
     void releaseReply();
     void judgeAnswer();
-    bool continuesPartial(QString* why) const;
+    QString whyNotContinuing() const;
     void keepOrStartOver(QNetworkReply* reply);
     void restartFromScratch();
     void dropKept(bool keepFolder);

@@ -39,7 +39,7 @@ public:
     // The redirects followed so far, or the number of the refused one.
     int hops() const { return m_hops; }
     int errorCode() const { return m_errorCode; }
-    QString errorText() const { return m_errorText; }
+    QString errorString() const { return m_errorText; }
 
 private:
     bool refuse(int code, const QString& text);

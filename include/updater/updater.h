@@ -58,11 +58,12 @@ UPDATER_EXPORT QByteArray Update(const QMap<QByteArray, QByteArray>& request,
 // bytes once decoded). Optional "sha256" as for Update.
 UPDATER_EXPORT QByteArray UpdateFromData(const QMap<QByteArray, QByteArray>& request,
                                          const QMap<QByteArray, QVariant>& context);
-// Asks the running Update or UpdateFromData to stop: during the download
-// and the check of the package it ends with 41 "operation aborted" and the
-// installation folder as it was; an installation that has begun finishes.
-// Safe from any thread and from inside the progress slot; does nothing when
-// no call runs.
+// Asks the running Update or UpdateFromData to stop: until the installation's
+// commit point (during the download, the check, the unpacking, the moving
+// of the files and their flush) it ends with 41 "operation aborted" and the
+// installation folder as it was; after it the installation finishes (0),
+// and the log says the cancel came too late. Safe from any thread and from
+// inside the progress slot; does nothing when no call runs.
 UPDATER_EXPORT void CancelUpdate();
 // Tells the user that the download failed and lets them enter proxy
 // settings. Must run on the GUI thread. Reads request "connectionErrorCode"

@@ -196,10 +196,10 @@ bool CDefaultLibrary::installPackage()
 {
     const bool installed = replaceFileByUpdateType();
     if (installed) {
+        tryRemoveAllOldFiles();
         if (m_installation.cancelCameTooLate())
             LOG_UPDATER(NOTICE) << "CDefaultLibrary::installPackage :: The host asked to cancel after the commit "
                                    "point: the installation is completed.";
-        tryRemoveAllOldFiles();
         m_installation.finish();
         UPDATER_FAULT_POINT("install.finished");
     }

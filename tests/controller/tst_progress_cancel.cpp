@@ -55,6 +55,8 @@ private slots:
     void progressReportsEachPhase();
     void whileOneRuns_data();
     void whileOneRuns();
+    void cancelWhileInstalling_data();
+    void cancelWhileInstalling();
 
 private:
     QByteArray update(Receiver& receiver)
@@ -189,6 +191,49 @@ void TestProgressCancel::whileOneRuns()
         QVERIFY(log.hasNewLine(QStringLiteral("WARN  - CDefaultLibrary::Update :: Another Update or UpdateFromData "
                                               "is running in this process")));
     }
+}
+
+// CancelUpdate as a phase of the installation begins: before the commit
+// point the call ends with 41 and the installation as it was; during the
+// clean-up the installation stands, and the log says the cancel came late.
+void TestProgressCancel::cancelWhileInstalling_data()
+{
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("unpack") << "unpack" << false;
+    QTest::newRow("install") << "install" << false;
+    QTest::newRow("clean-up") << "clean-up" << true;
+}
+
+void TestProgressCancel::cancelWhileInstalling()
+{
+    QFETCH(QString, phase);
+    QFETCH(bool, installs);
+    ZipBuilder zip;
+    for (int i = 0; i < 300; ++i) {
+        QVERIFY(FileTools::writeFile(QStringLiteral("lib/f%1.bin").arg(i), "old"));
+        zip.file(QStringLiteral("lib/f%1.bin").arg(i), "new");
+    }
+    const TreeSnapshot before = TreeSnapshot::take(QDir::currentPath(), {QStringLiteral("UPDATES")});
+    const auto updateFromData = reinterpret_cast<updater::WorkFunction>(m_library.resolve(updater::UpdateFromDataName));
+    Receiver receiver;
+    receiver.onReport = [&](const Report& report) {
+        if (report.phase == phase)
+            m_cancel();
+    };
+    LogFile log(LogFile::pathFor(QStringLiteral("tst_progress_cancel")));
+    const QByteArray result = updateFromData({{"data", VerificationSupport::signedPackage(zip.bytes()).toBase64()}},
+                                             {{"progressReceiver", QVariant::fromValue<QObject*>(&receiver)}});
+    const TreeSnapshot after = TreeSnapshot::take(QDir::currentPath(), {QStringLiteral("UPDATES")});
+    if (installs) {
+        QCOMPARE(result, ResultTexts::fileUpdated().serialize());
+        QCOMPARE(FileTools::readFile(QStringLiteral("lib/f299.bin")), QByteArray("new"));
+        QVERIFY2(log.hasNewLine(QStringLiteral("after the commit point")), qPrintable(log.newText()));
+    } else {
+        QCOMPARE(result, ResultTexts::operationAborted().serialize());
+        QVERIFY2(before == after, qPrintable(before.differences(after)));
+    }
+    QCOMPARE(QDir(QStringLiteral("UPDATES")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestProgressCancel)

@@ -18,9 +18,14 @@ QString printableUrl(const QByteArray& url)
     return QString::fromLatin1(url.toPercentEncoding(":/?#[]@!$&'()*+,;=%"));
 }
 
-QMap<QString, QString>& languageTable()
+// The caller context's language ids and the suffixes of the translations.
+const QMap<QString, QString>& languageTable()
 {
-    static QMap<QString, QString> table;
+    static const QMap<QString, QString> table = {
+        {QStringLiteral("0"), QStringLiteral("pl")},
+        {QStringLiteral("1"), QStringLiteral("en")},
+        {QStringLiteral("2"), QStringLiteral("hr")},
+    };
     return table;
 }
 
@@ -69,13 +74,8 @@ bool CDefaultLibrary::verifyDownloadFileUrl()
 
 QString CDefaultLibrary::getLanguageSuffix(const QMap<QByteArray, QVariant>& context)
 {
-    QMap<QString, QString>& table = languageTable();
-    table.insert(QStringLiteral("0"), QStringLiteral("pl"));
-    table.insert(QStringLiteral("1"), QStringLiteral("en"));
-    table.insert(QStringLiteral("2"), QStringLiteral("hr"));
-
     const QString id = context.value("languageId", QVariant()).toString();
-    const QString suffix = table.value(id, QString());
+    const QString suffix = languageTable().value(id, QString());
     LOG_UPDATER(INFO) << "CDefaultLibrary::getLanguageSuffix :: oLanguageSuffix=" << suffix;
     return suffix;
 }

@@ -40,19 +40,20 @@ bool InstallPathRules::split(const QString& name, QStringList* components)
     static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
     if (name.startsWith(QLatin1Char('/')) || drive.match(name).hasMatch())
         return refuse(QStringLiteral("absolute path"));
-    const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
+    QStringList parts;
+    for (const QString& part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         if (part == QLatin1String(".."))
             return refuse(QStringLiteral("path with a \"..\" component"));
         if (part != QLatin1String("."))
-            components->append(part);
+            parts.append(part);
     }
-    if (components->isEmpty())
+    if (parts.isEmpty())
         return refuse(QStringLiteral("names the unpack folder itself"));
     // The module's journals, lock and unpack folders: a package that brought
     // its own would have them played back, or break the lock.
-    if (FilePlatform::namesEqual(components->first(), QLatin1String(UpdatesFolderName)))
+    if (FilePlatform::namesEqual(parts.first(), QLatin1String(UpdatesFolderName)))
         return refuse(QStringLiteral("inside the module's own folder UPDATES, which no package may write to"));
+    *components = parts;
     return true;
 }
 

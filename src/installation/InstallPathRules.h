@@ -37,7 +37,7 @@ public:
     // old-file names do not need one.
     explicit InstallPathRules(const QDir& installDir = QDir());
 
-    // The components of a relative name ("." and empty ones dropped): false,
+    // The components of a relative name ("." and empty ones dropped); none,
     // with the reason in errorString(), for an absolute name, a ".."
     // component, a backslash (a folder separator on Windows, part of the
     // name elsewhere, so the same name would mean two paths), a name of the

@@ -26,6 +26,8 @@ bool CDefaultLibrary::verifyDownloadedFile()
     const PackageDigest unreadable;
     ModuleReader reader(oFilePath, digest ? *digest : unreadable);
 
+    // Nothing in the reader throws today; an exception from it would count
+    // as a failed attempt, as the check's contract has it.
     try {
         if (reader.verify(true))
             return true;
@@ -34,6 +36,8 @@ bool CDefaultLibrary::verifyDownloadedFile()
                           << exception.what();
     }
 
+    // The old type of check always fails (verify(false) is false by its
+    // contract); the attempt is kept, as the check's steps name it.
     try {
         if (reader.verify(false))
             return true;

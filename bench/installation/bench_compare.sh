@@ -18,6 +18,7 @@ runs=${3:-9}
 key=$PWD/tests/keys/test-private.pem
 
 . scripts/lib/https-server.sh
+. bench/installation/package-files.sh
 work=$(mktemp -d /tmp/bench_compare.XXXXXX)
 cleanup() {
     stop_https_server
@@ -28,17 +29,7 @@ cd "$work"
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p src www "$HOME"
 
-files=${FILES:-1000}
-bytes=${BYTES:-10000000}
-head -c "$bytes" /dev/urandom > blob
-for folder in $(seq 0 9); do mkdir -p "src/folder$folder"; done
-split -b $((bytes / files)) -a 6 -d blob part.
-i=0
-for part in part.*; do
-    mv "$part" "src/folder$((i % 10))/file$i.dll"
-    i=$((i + 1))
-done
-rm blob
+make_package_files src
 "$after/bin/ztx" pack src --key "$key" -o www/app.ztx >/dev/null 2>&1
 sync
 sleep "${SETTLE_SECONDS:-10}"

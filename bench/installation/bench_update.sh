@@ -32,6 +32,7 @@ runs=${2:-5}
 key=$PWD/tests/keys/test-private.pem
 
 . scripts/lib/https-server.sh
+. bench/installation/package-files.sh
 work=$(mktemp -d /tmp/bench_update.XXXXXX)
 cleanup() {
     stop_https_server
@@ -45,17 +46,7 @@ log=$XDG_CONFIG_HOME/UpdaterBench/bench_update/logs/updater.log
 host() { "$build/bin/updater-host" --org-name UpdaterBench --app-name bench_update "$@"; }
 
 # FILES files of incompressible bytes, BYTES in all, in 10 folders.
-files=${FILES:-1000}
-bytes=${BYTES:-10000000}
-head -c "$bytes" /dev/urandom > blob
-for folder in $(seq 0 9); do mkdir -p "src/folder$folder"; done
-split -b $((bytes / files)) -a 6 -d blob part.
-i=0
-for part in part.*; do
-    mv "$part" "src/folder$((i % 10))/file$i.dll"
-    i=$((i + 1))
-done
-rm blob
+make_package_files src
 
 "$build/bin/ztx" pack src --key "$key" -o www/app.ztx >/dev/null 2>&1
 # Files of the installation that no package touches, in folders of 100.

@@ -43,6 +43,10 @@ int nameLength(const QString& name);
 // nothing is there.
 QString fileIdentity(const QString& path);
 
+// The system's text for one of its error numbers (errno on Linux, the
+// codes of GetLastError on Windows).
+QString errorText(int code);
+
 // Whether two names in one folder name the same entry, as the file system
 // compares them: exactly on Linux, without regard to case on Windows.
 bool namesEqual(const QString& a, const QString& b);

@@ -15,21 +15,16 @@
 
 namespace {
 
-QString systemText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // Opens the folder and flushes the file system it lies on: the reason when
 // that fails.
 QString flushFileSystemOf(const QByteArray& path)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return systemText(errno);
+        return FilePlatform::errorText(errno);
     const int error = ::syncfs(fd) == 0 ? 0 : errno;
     ::close(fd);
-    return error == 0 ? QString() : systemText(error);
+    return error == 0 ? QString() : FilePlatform::errorText(error);
 }
 
 } // namespace
@@ -43,7 +38,7 @@ QString FilePlatform::flushChanges(const QStringList&, const QStringList& folder
         if (::stat(path.constData(), &info) != 0) {
             if (errno == ENOENT || errno == ENOTDIR)
                 continue; // not there (any more): nothing of it to flush
-            return systemText(errno);
+            return FilePlatform::errorText(errno);
         }
         if (!S_ISDIR(info.st_mode) || devices.contains(info.st_dev))
             continue;
@@ -113,4 +108,9 @@ QString FilePlatform::fileIdentity(const QString& path)
 bool FilePlatform::namesEqual(const QString& a, const QString& b)
 {
     return a == b;
+}
+
+QString FilePlatform::errorText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
 }

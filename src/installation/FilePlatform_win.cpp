@@ -12,16 +12,6 @@ std::wstring nativePath(const QString& path)
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toStdWString();
 }
 
-QString systemText(DWORD error)
-{
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    const QString message = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("error %1").arg(error);
-    LocalFree(text);
-    return message;
-}
-
 // The reason when the file cannot be flushed.
 QString flushFileByName(const QString& path)
 {
@@ -29,10 +19,10 @@ QString flushFileByName(const QString& path)
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return systemText(GetLastError());
+        return FilePlatform::errorText(int(GetLastError()));
     const DWORD error = FlushFileBuffers(file) ? ERROR_SUCCESS : GetLastError();
     CloseHandle(file);
-    return error == ERROR_SUCCESS ? QString() : systemText(error);
+    return error == ERROR_SUCCESS ? QString() : FilePlatform::errorText(int(error));
 }
 
 } // namespace
@@ -112,4 +102,14 @@ QString FilePlatform::fileIdentity(const QString& path)
 bool FilePlatform::namesEqual(const QString& a, const QString& b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QString FilePlatform::errorText(int code)
+{
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   DWORD(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const QString message = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("error %1").arg(code);
+    LocalFree(text);
+    return message;
 }

@@ -135,6 +135,9 @@ public:
 private:
     struct Handle;
     explicit FolderHandle(const QString& path, const QSharedPointer<Handle>& handle);
+#ifdef Q_OS_WIN
+    bool openRegularFile(QFile& file, const QString& relativePath, bool forWriting, unsigned long disposition);
+#endif
     bool fail(const QString& note = QString());
     bool failWith(int error, const QString& note = QString());
 

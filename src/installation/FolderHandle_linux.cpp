@@ -1,5 +1,7 @@
 #include "FolderHandle.h"
 
+#include "FilePlatform.h"
+
 #include <QByteArray>
 #include <QSet>
 
@@ -124,7 +126,7 @@ bool FolderHandle::fail(const QString& note)
 bool FolderHandle::failWith(int error, const QString& note)
 {
     m_existing = error == EEXIST || error == ENOTEMPTY;
-    m_error = QString::fromLocal8Bit(std::strerror(error));
+    m_error = FilePlatform::errorText(error);
     if (!note.isEmpty())
         m_error += QLatin1Char(' ') + note;
     return false;

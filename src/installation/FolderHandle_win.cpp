@@ -1,5 +1,7 @@
 #include "FolderHandle.h"
 
+#include "FilePlatform.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QVarLengthArray>
@@ -31,16 +33,6 @@ namespace {
 
 const DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const DWORD EntryFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-
-QString systemText(DWORD error)
-{
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    const QString message = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("error %1").arg(error);
-    LocalFree(text);
-    return message;
-}
 
 std::wstring native(const QString& path)
 {
@@ -121,7 +113,7 @@ bool FolderHandle::fail(const QString& note)
 bool FolderHandle::failWith(int error, const QString& note)
 {
     m_existing = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_DIR_NOT_EMPTY;
-    m_error = systemText(DWORD(error));
+    m_error = FilePlatform::errorText(error);
     if (!note.isEmpty())
         m_error += QLatin1Char(' ') + note;
     return false;
@@ -275,10 +267,12 @@ bool FolderHandle::createFile(QFile& file, const QString& relativePath, QIODevic
     return true;
 }
 
-bool FolderHandle::openFile(QFile& file, const QString& relativePath)
+// Opens an existing file (or, with OPEN_ALWAYS, one made when missing) by
+// its own handle; anything but a file in its place is refused.
+bool FolderHandle::openRegularFile(QFile& file, const QString& relativePath, bool forWriting, DWORD disposition)
 {
-    const HANDLE opened =
-        openEntry(m_handle->path + QLatin1Char('\\') + relativePath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    const HANDLE opened = openEntry(m_handle->path + QLatin1Char('\\') + relativePath,
+                                    GENERIC_READ | (forWriting ? GENERIC_WRITE : 0), FILE_SHARE_READ, disposition);
     if (opened == INVALID_HANDLE_VALUE)
         return fail();
     BY_HANDLE_FILE_INFORMATION info;
@@ -287,26 +281,20 @@ bool FolderHandle::openFile(QFile& file, const QString& relativePath)
         CloseHandle(opened);
         return failWith(ERROR_INVALID_PARAMETER, QStringLiteral("(not a file)"));
     }
-    if (!openQFile(file, opened, _O_RDONLY, QIODevice::ReadOnly))
+    if (!openQFile(file, opened, forWriting ? _O_RDWR : _O_RDONLY,
+                   forWriting ? QIODevice::ReadWrite : QIODevice::ReadOnly))
         return failWith(ERROR_INVALID_HANDLE);
     return true;
 }
 
+bool FolderHandle::openFile(QFile& file, const QString& relativePath)
+{
+    return openRegularFile(file, relativePath, false, OPEN_EXISTING);
+}
+
 bool FolderHandle::openFileForUpdate(QFile& file, const QString& relativePath, bool create)
 {
-    const HANDLE opened = openEntry(m_handle->path + QLatin1Char('\\') + relativePath, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ, create ? OPEN_ALWAYS : OPEN_EXISTING);
-    if (opened == INVALID_HANDLE_VALUE)
-        return fail();
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(opened, &info)
-        || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
-        CloseHandle(opened);
-        return failWith(ERROR_INVALID_PARAMETER, QStringLiteral("(not a file)"));
-    }
-    if (!openQFile(file, opened, _O_RDWR, QIODevice::ReadWrite))
-        return failWith(ERROR_INVALID_HANDLE);
-    return true;
+    return openRegularFile(file, relativePath, true, create ? OPEN_ALWAYS : OPEN_EXISTING);
 }
 
 // A file opened on Windows cannot be renamed or replaced while it is open

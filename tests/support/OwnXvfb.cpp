@@ -1,5 +1,9 @@
 #include "OwnXvfb.h"
 
+#include <QApplication>
+
+#include <cstdio>
+
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -56,4 +60,22 @@ void OwnXvfb::stop()
         ::waitpid(g_xvfb, nullptr, 0);
         g_xvfb = 0;
     }
+}
+
+int OwnXvfb::run(int argc, char** argv, const std::function<int(int, char**)>& body)
+{
+    const QByteArray server = display();
+    if (server.isEmpty()) {
+        std::fprintf(stderr, "no X server: set UPDATER_TEST_DISPLAY or install Xvfb\n");
+        return 1;
+    }
+    qputenv("DISPLAY", server);
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        status = body(argc, argv);
+    }
+    stop();
+    return status;
 }

@@ -173,21 +173,10 @@ void TestUiX11Click::hostToolTakesKeys()
 
 int main(int argc, char** argv)
 {
-    const QByteArray display = OwnXvfb::display();
-    if (display.isEmpty()) {
-        std::fprintf(stderr, "no X server: set UPDATER_TEST_DISPLAY or install Xvfb\n");
-        return 1;
-    }
-    qputenv("DISPLAY", display);
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    int status = 0;
-    {
-        QApplication app(argc, argv);
+    return OwnXvfb::run(argc, argv, [](int argc, char** argv) {
         TestUiX11Click test;
-        status = QTest::qExec(&test, argc, argv);
-    }
-    OwnXvfb::stop();
-    return status;
+        return QTest::qExec(&test, argc, argv);
+    });
 }
 
 #include "tst_ui_x11_click.moc"

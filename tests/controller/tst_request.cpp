@@ -45,7 +45,7 @@ void TestRequest::choosesAndChecksUrl_data()
                                              << "Insufficient parameters - download url.";
     QTest::newRow("a NUL inside") << Request{{"url", QByteArray("https://h/a\0.evil/p", 19)}}
                                   << QByteArray("https://h/a\0.evil/p", 19) << false
-                                  << "Invalid download url 'https://h/a%00.evil/p' (it holds a control character)";
+                                  << "Invalid download url 'https://h/a%00.evil/p'";
     QTest::newRow("a line break inside") << Request{{"url", "https://h/p\nWARN  - forged"}}
                                          << QByteArray("https://h/p\nWARN  - forged") << false
                                          << "Invalid download url 'https://h/p%0AWARN%20%20-%20forged'";

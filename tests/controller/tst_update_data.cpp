@@ -1,9 +1,8 @@
 // What the installing flows take from the host beyond the URL: the package
-// in "data" in either Base64 alphabet, the expected "sha256", and the log
-// line that names the cause of each result 41 decided outside the
-// installation. The built library is loaded with QLibrary and installs real
-// signed packages into a real folder, from the request or from a real HTTPS
-// server on 127.0.0.1.
+// in "data" in either Base64 alphabet, the expected "sha256", and the
+// result 41 of each failure decided outside the installation. The built
+// library is loaded with QLibrary and installs real signed packages into a
+// real folder, from the request or from a real HTTPS server on 127.0.0.1.
 
 #include <QtTest>
 
@@ -246,11 +245,8 @@ void TestUpdateData::installsFromEitherAlphabet()
     QVERIFY(text.contains(characters.at(0)) || text.contains(characters.at(1)));
     QCOMPARE(text.endsWith('='), !(options & QByteArray::OmitTrailingEquals));
 
-    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
     QCOMPARE(call(updater::UpdateFromDataName, {{"data", text}}), kInstalled);
     QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), m_content);
-    QVERIFY(log.hasNewLine(characters == "+/" ? QStringLiteral("Data is Base64 in the standard alphabet")
-                                              : QStringLiteral("Data is Base64 in the URL-safe alphabet")));
 }
 
 void TestUpdateData::expectedHash_data()
@@ -263,37 +259,29 @@ void TestUpdateData::expectedHash_data()
 
     const QByteArray newHash = sha256Hex(m_newPackage);
     const QByteArray unsignedPackage = ZipBuilder().file(QStringLiteral("app.bin"), "unsigned").bytes();
-    const QString differs = QStringLiteral("ERROR  - CDefaultLibrary::verifyExpectedHash :: SHA-256 of the package "
-                                           "differs from the expected one: expected=%1 actual=%2");
-    const QString matches = QStringLiteral("CDefaultLibrary::verifyExpectedHash :: SHA-256 of the package is the "
-                                           "expected one: ") + QString::fromLatin1(newHash);
 
     for (const bool download : {true, false}) {
         const char* flow = download ? "Update" : "UpdateFromData";
-        QTest::addRow("%s, matching", flow) << download << m_newPackage << newHash << kInstalled << matches;
+        QTest::addRow("%s, matching", flow) << download << m_newPackage << newHash << kInstalled << QString();
         QTest::addRow("%s, matching in capitals", flow)
-            << download << m_newPackage << newHash.toUpper() << kInstalled << matches;
+            << download << m_newPackage << newHash.toUpper() << kInstalled << QString();
         QTest::addRow("%s, no hash", flow) << download << m_newPackage << QByteArray() << kInstalled << QString();
         // An older package with a valid signature, served in place of the
         // one the host asked for.
         QTest::addRow("%s, older signed package", flow)
-            << download << m_oldPackage << newHash << kVerificationError
-            << differs.arg(QString::fromLatin1(newHash), QString::fromLatin1(sha256Hex(m_oldPackage)));
+            << download << m_oldPackage << newHash << kVerificationError << QString();
         // The hash covers the whole package, signature trailer included.
         const int trailerSize = VerificationSupport::trailer(QByteArray(256, 's')).size();
         const QByteArray archiveOnly = m_newPackage.left(m_newPackage.size() - trailerSize);
         QTest::addRow("%s, hash of the archive alone", flow)
-            << download << m_newPackage << sha256Hex(archiveOnly) << kVerificationError
-            << differs.arg(QString::fromLatin1(sha256Hex(archiveOnly)), QString::fromLatin1(newHash));
+            << download << m_newPackage << sha256Hex(archiveOnly) << kVerificationError << QString();
         // Refused before anything is sent or written, and kept out of the log.
         const QByteArray refused = ResultTexts::insufficientParameters(QStringLiteral("sha256 is not 64 hexadecimal "
                                                                                       "digits")).serialize();
-        const QString refusal = QStringLiteral("WARN  - CDefaultLibrary::%1 :: Invalid request: \"sha256\" is not 64 "
-                                               "hexadecimal digits").arg(QLatin1String(flow));
-        QTest::addRow("%s, 63 digits", flow) << download << m_newPackage << newHash.left(63) << refused << refusal;
+        QTest::addRow("%s, 63 digits", flow) << download << m_newPackage << newHash.left(63) << refused << QString();
         QTest::addRow("%s, not hexadecimal", flow) << download << m_newPackage << "g" + newHash.mid(1) << refused
-                                                   << refusal;
-        QTest::addRow("%s, line break", flow) << download << m_newPackage << newHash + "\n" << refused << refusal;
+                                                   << QString();
+        QTest::addRow("%s, line break", flow) << download << m_newPackage << newHash + "\n" << refused << QString();
         // A matching hash does not spare the signature check.
         QTest::addRow("%s, unsigned package with its hash", flow)
             << download << unsignedPackage << sha256Hex(unsignedPackage) << kVerificationError
@@ -331,8 +319,6 @@ void TestUpdateData::expectedHash()
         QVERIFY(!log.newText().contains(QString::fromLatin1(sha256.left(40))));
         QCOMPARE(m_server.requestedPaths().size(), requestsBefore);
     }
-    if (sha256.isEmpty())
-        QVERIFY(!log.hasNewLine(QStringLiteral("verifyExpectedHash")));
     if (expected == kInstalled) {
         QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), m_content);
     } else {
@@ -349,31 +335,24 @@ void TestUpdateData::fileSystemErrorsSayWhy_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<QString>("logLine");
 
-    const QString update = QStringLiteral("WARN  - CDefaultLibrary::Update :: ");
-    const QString fromData = QStringLiteral("WARN  - CDefaultLibrary::UpdateFromData :: ");
-    QTest::newRow("no data") << false << updater::Request() << false << kFileSystemError
-                             << fromData + "Data is empty: the request has no \"data\".";
-    QTest::newRow("empty data") << false << updater::Request{{"data", ""}} << false << kFileSystemError
-                                << fromData + "Data is empty: the request has no \"data\".";
+    const QString empty = QStringLiteral("WARN  - CDefaultLibrary::handleDownloadErrors :: Downloaded file is empty.");
+    QTest::newRow("no data") << false << updater::Request() << false << kFileSystemError << empty;
+    QTest::newRow("empty data") << false << updater::Request{{"data", ""}} << false << kFileSystemError << empty;
     QTest::newRow("data not Base64, nothing decoded")
-        << false << updater::Request{{"data", "%%%%"}} << false << kFileSystemError
-        << fromData + "Data is not Base64 (in neither the URL-safe nor the standard alphabet); decoded as URL-safe, "
-                      "skipping what does not belong: 0 bytes.";
+        << false << updater::Request{{"data", "%%%%"}} << false << kFileSystemError << empty;
     QTest::newRow("data decoding to nothing") << false << updater::Request{{"data", "===="}} << false
-                                              << kFileSystemError << fromData + "Data is";
+                                              << kFileSystemError << empty;
     // Not Base64 but decoding to bytes: as before, they fail the signature.
     QTest::newRow("data not Base64, bytes decoded")
-        << false << updater::Request{{"data", "not Base64 at all!"}} << false << kVerificationError
-        << fromData + "Data is not Base64";
+        << false << updater::Request{{"data", "not Base64 at all!"}} << false << kVerificationError << QString();
+    // No temporary file: nothing is downloaded.
     QTest::newRow("temporary folder missing, data")
-        << false << updater::Request{{"data", m_newPackage.toBase64()}} << true << kFileSystemError
-        << fromData + "Temporary file cannot be created in ";
+        << false << updater::Request{{"data", m_newPackage.toBase64()}} << true << kFileSystemError << QString();
     QTest::newRow("temporary folder missing, download")
         << true << updater::Request{{"url", m_server.url(QStringLiteral("/new.ztx")).toUtf8()}} << true
-        << kFileSystemError << update + "Temporary file cannot be created in ";
+        << kFileSystemError << QString();
     QTest::newRow("empty download") << true << updater::Request{{"url", m_server.url(QStringLiteral("/empty.ztx")).toUtf8()}}
-                                    << false << kFileSystemError
-                                    << "WARN  - CDefaultLibrary::handleDownloadErrors :: Downloaded file is empty.";
+                                    << false << kFileSystemError << empty;
 }
 
 void TestUpdateData::fileSystemErrorsSayWhy()
@@ -391,6 +370,7 @@ void TestUpdateData::fileSystemErrorsSayWhy()
     QVERIFY(notAFolder.open());
     if (noTemporaryFolder)
         qputenv("TMPDIR", QFile::encodeName(notAFolder.fileName()));
+    const int requestsBefore = m_server.requestedPaths().size();
     LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
     const QByteArray result = call(download ? updater::UpdateName : updater::UpdateFromDataName, request);
     if (noTemporaryFolder) {
@@ -400,11 +380,14 @@ void TestUpdateData::fileSystemErrorsSayWhy()
             qputenv("TMPDIR", oldTmpDir);
     }
     QCOMPARE(result, expected);
-    QVERIFY2(log.hasNewLine(logLine), qPrintable(log.newText()));
+    if (!logLine.isEmpty())
+        QVERIFY2(log.hasNewLine(logLine), qPrintable(log.newText()));
+    if (noTemporaryFolder)
+        QCOMPARE(m_server.requestedPaths().size(), requestsBefore);
     QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
 }
 
-// Data that does not fit the temporary folder: the write error, not a
+// Data that does not fit the temporary folder: a file system error, not a
 // verification error.
 void TestUpdateData::fullTemporaryFolderSaysWhy()
 {
@@ -413,11 +396,7 @@ void TestUpdateData::fullTemporaryFolderSaysWhy()
     SmallFilesystem folder(QStringLiteral("1m"));
     QVERIFY2(folder.isMounted(), qPrintable(folder.error()));
     folder.becomeTemporaryFolder();
-    LogFile log(LogFile::pathFor(QStringLiteral("tst_update_data")));
     QCOMPARE(call(updater::UpdateFromDataName, {{"data", package.toBase64()}}), kFileSystemError);
-    QVERIFY2(log.hasNewLine(QStringLiteral("WARN  - CDefaultLibrary::UpdateFromData :: Writing the temporary file "
-                                           "failed: No space left on device")),
-             qPrintable(log.newText()));
     QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), QByteArray("installed"));
 }
 
@@ -443,7 +422,6 @@ void TestUpdateData::proxySettingsThatAreNotHexAreRefused()
     const QByteArray result = call(updater::UpdateName, {{"url", m_server.url(QStringLiteral("/new.ztx")).toUtf8()},
                                                          {"proxySettings", "127.0.0.1|3128|adam|Deadbeef42"}});
     QCOMPARE(result, ResultTexts::insufficientParameters(QStringLiteral("proxySettings is not hexadecimal")).serialize());
-    QVERIFY(log.hasNewLine(QStringLiteral("Invalid request: \"proxySettings\" is not hexadecimal text")));
     QVERIFY(!log.newText().contains(QStringLiteral("eadbeef")) && !log.newText().contains(QStringLiteral("3128")));
     QCOMPARE(m_server.requestedPaths().size(), requestsBefore);
     QCOMPARE(FileTools::readFile(QStringLiteral("app.bin")), QByteArray("installed"));

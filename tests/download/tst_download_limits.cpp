@@ -11,7 +11,6 @@
 
 #include "module/ResultTexts.h"
 #include "support/HttpsTestServer.h"
-#include "support/LogFile.h"
 #include "support/TestPaths.h"
 
 namespace {
@@ -48,27 +47,25 @@ void TestDownloadLimits::trickleIsBounded_data()
 {
     QTest::addColumn<QString>("durationLimitMs"); // empty: the shipped limit
     QTest::addColumn<QByteArray>("result");
-    QTest::addColumn<bool>("limitHit");
 
+    // Stopped as a time-out, although the server was never silent for long.
     QTest::newRow("limit shorter than the transfer")
-        << "1500" << ResultTexts::networkProxyError(QStringLiteral("[4] ")).serialize() << true;
+        << "1500" << ResultTexts::networkProxyError(QStringLiteral("[4] ")).serialize();
     // Arrives whole; not being a package, it fails verification.
     const QByteArray verificationError = ResultTexts::record(ResultTexts::kVerificationError, QString()).serialize();
-    QTest::newRow("shipped limit") << QString() << verificationError << false;
+    QTest::newRow("shipped limit") << QString() << verificationError;
 }
 
 void TestDownloadLimits::trickleIsBounded()
 {
     QFETCH(QString, durationLimitMs);
     QFETCH(QByteArray, result);
-    QFETCH(bool, limitHit);
 
     QTemporaryDir installation;
     QVERIFY(installation.isValid());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!durationLimitMs.isEmpty())
         environment.insert(QStringLiteral("UPDATER_LIMIT_DOWNLOAD_DURATION_MS"), durationLimitMs);
-    LogFile log(LogFile::pathFor(QStringLiteral("tst_download_limits")));
     QProcess host;
     host.setProcessEnvironment(environment);
     host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -80,13 +77,6 @@ void TestDownloadLimits::trickleIsBounded()
     QVERIFY(host.waitForFinished(60000));
     const QByteArray output = host.readAllStandardOutput().trimmed();
     QVERIFY2(output.startsWith(result), output.constData());
-
-    const QString durationLine = QStringLiteral("WARN  - CDefaultLibrary::downloadFile::durationHandler :: Download "
-                                                "still running after 1.5 s: download time limit reached.");
-    QCOMPARE(log.hasNewLine(durationLine), limitHit);
-    QCOMPARE(log.hasNewLine(QStringLiteral("durationHandler :: Connection error occurred: [4][Connection timed out]")),
-             limitHit);
-    QVERIFY(!log.hasNewLine(QStringLiteral("inactivity limit reached")));
 }
 
 QTEST_GUILESS_MAIN(TestDownloadLimits)

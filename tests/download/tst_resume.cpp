@@ -9,7 +9,6 @@
 #include "module/ResultTexts.h"
 #include "support/HostProcess.h"
 #include "support/HttpsTestServer.h"
-#include "support/LogFile.h"
 
 using namespace InstallationTestTools;
 
@@ -86,11 +85,10 @@ void TestResume::droppedConnectionIsResumedInTheSameCall()
     m_server.setRoute(path, cutRoute(m_package, m_size * 6 / 10, 1));
     QTemporaryDir folder;
     QVERIFY(writeTree(folder.path(), kOldFiles));
-    LogFile log;
     QCOMPARE(update(folder, m_server.url(path)), kInstalled);
     QCOMPARE(readTree(folder.path()), installed(kOldFiles, packageFiles(1)));
     QVERIFY2(m_server.bodyBytesSent(path) <= m_size * 145 / 100, qPrintable(QString::number(m_server.bodyBytesSent(path))));
-    QVERIFY(log.hasNewLine(QStringLiteral("resumption 1 of at most 3")));
+    QCOMPARE(m_server.requestedPaths().count(path), 2);
     QVERIFY(!QFileInfo::exists(partialPath(folder)));
 }
 

@@ -241,10 +241,9 @@ void TestInstallationCrash::interruptedRecoveryIsFinishedLater()
         const HostProcess::Result run =
             interrupted.run({QStringLiteral("update-from-data"), packagePath(QStringLiteral("unsigned.ztx"))});
         QVERIFY2(run.killed, qPrintable(recoveryFault));
+        QVERIFY2(!updatesEntries(installPath()).isEmpty(), qPrintable(recoveryFault)); // left to finish
 
-        LogFile log(LogFile::pathFor(kAppName));
         QCOMPARE(recoverOnly().result, kVerificationError);
-        QVERIFY2(log.hasNewLine(QStringLiteral("rolled back:")), qPrintable(log.newText()));
         bool committed = true;
         const QString problem = checkOneOf(base, base, &committed);
         QVERIFY2(problem.isEmpty(), qPrintable(recoveryFault + QStringLiteral(": ") + problem));

@@ -163,20 +163,17 @@ void TestInstallationFaults::fullDisk_data()
     QTest::addColumn<int>("bigFileSize");
     QTest::addColumn<QString>("mountOptions");
     QTest::addColumn<bool>("installs");
-    QTest::addColumn<QString>("logLine");
 
     // On a 2 MiB file system holding 64 KiB: 2.5 MiB do not fit, and the
     // package is refused before anything is unpacked.
-    QTest::newRow("does not fit") << 2560 * 1024 << "2m" << false
-                                  << QStringLiteral("Package refused: not enough room to unpack the package");
+    QTest::newRow("does not fit") << 2560 * 1024 << "2m" << false;
     // Room enough, but too few inodes for the package's files: the disk
     // fills part-way through the unpacking, and nothing is installed, no
     // empty or short file left anywhere.
-    QTest::newRow("out of inodes") << 64 * 1024 << "2m,nr_inodes=16" << false
-                                   << QStringLiteral("cannot be unpacked: No space left on device");
+    QTest::newRow("out of inodes") << 64 * 1024 << "2m,nr_inodes=16" << false;
     // 1.2 MiB fit once but not twice: unpacked files are moved into place,
     // not copied, so the package installs.
-    QTest::newRow("fits once, not twice") << 1228 * 1024 << "2m" << true << QString();
+    QTest::newRow("fits once, not twice") << 1228 * 1024 << "2m" << true;
 }
 
 void TestInstallationFaults::fullDisk()
@@ -184,7 +181,6 @@ void TestInstallationFaults::fullDisk()
     QFETCH(int, bigFileSize);
     QFETCH(QString, mountOptions);
     QFETCH(bool, installs);
-    QFETCH(QString, logLine);
     const QString dir = m_root->path() + QStringLiteral("/install");
     QVERIFY(QDir().mkpath(dir));
     SmallFilesystem filesystem(mountOptions, dir);
@@ -214,7 +210,6 @@ void TestInstallationFaults::fullDisk()
         QCOMPARE(readFile(dir + QStringLiteral("/later/small19.txt")), QByteArray("small 19"));
         return;
     }
-    QVERIFY2(log.hasNewLine(logLine), qPrintable(log.newText()));
     QVERIFY2(log.hasNewLine(QStringLiteral("No permissions to unzip to")), qPrintable(log.newText()));
     const TreeSnapshot after = TreeSnapshot::take(dir, kUpdates);
     QVERIFY2(before == after, qPrintable(before.differences(after)));
@@ -250,7 +245,6 @@ void TestInstallationFaults::updatesOnAnotherFileSystem()
                                    .file(QStringLiteral("data/z.txt"), "new z")
                                    .bytes();
     QVERIFY(QDir::setCurrent(dir));
-    LogFile log;
     bool installed = folderInTheWay;
     {
         CDefaultLibrary library;
@@ -260,7 +254,6 @@ void TestInstallationFaults::updatesOnAnotherFileSystem()
     QCOMPARE(updatesEntries(dir), QStringList());
     if (folderInTheWay) {
         QVERIFY(!installed);
-        QVERIFY2(log.hasNewLine(QStringLiteral("data/z.txt is in the way")), qPrintable(log.newText()));
         const TreeSnapshot after = TreeSnapshot::take(dir, kUpdates);
         QVERIFY2(before == after, qPrintable(before.differences(after)));
         return;

@@ -50,35 +50,34 @@ void TestPackageRoom::refusedBeforeUnpacking_data()
 {
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<QString>("fileSystemSize"); // empty: the temporary folder's
+    QTest::addColumn<bool>("whole"); // refused as a whole: not even "UPDATES" is made
     QTest::addColumn<QString>("logLine");
 
-    QTest::newRow("65,537 entries") << manyFiles(65537, QByteArray()) << QString()
-                                    << "Package refused: the package holds more than 65536 entries";
+    QTest::newRow("65,537 entries") << manyFiles(65537, QByteArray()) << QString() << true << QString();
     QTest::newRow("claims 1 GiB + 1 byte")
         << withClaimedSize(ZipBuilder().file("a.txt", "a").file("big.bin", "b").bytes(), "big.bin", (1u << 30))
-        << QString() << "Package refused: the package unpacks to 1073741825 bytes, more than the 1073741824";
+        << QString() << true << QString();
     // 8 MiB and the margin (10 %) do not fit into 8 MiB.
     QTest::newRow("8 MiB on 8 MiB") << ZipBuilder().file("zeros.bin", QByteArray(8 << 20, '\0')).bytes() << "8m"
-                                    << "Package refused: not enough room to unpack the package: it needs 9227468 "
-                                       "bytes for 1 entry of 8388608 bytes";
+                                    << true << QString();
     // 2,000 bytes, but a block of 4 KiB each: 8,000 KiB and the margin.
-    QTest::newRow("2,000 one-byte files on 8 MiB") << manyFiles(2000, "x") << "8m"
-                                                   << "Package refused: not enough room to unpack the package: it "
-                                                      "needs 9011200 bytes for 2000 entries of 2000 bytes";
+    QTest::newRow("2,000 one-byte files on 8 MiB") << manyFiles(2000, "x") << "8m" << true << QString();
     QTest::newRow("backslash") << ZipBuilder().file("a.txt", "a").file("dir\\b.txt", "b").bytes() << QString()
-                               << "Package entry refused: dir\\b.txt (a backslash in the name";
+                               << false << QString();
     // Its claim fits; what it holds would fill the file system. The
-    // unpacking stops at the claim, and the entry's checksum then fails.
+    // unpacking stops at the claim, and the entry's checksum then fails:
+    // only the log tells this from a file system that filled up.
     QTest::newRow("claims 1 KiB, holds 40 MiB")
         << withClaimedSize(ZipBuilder().file("a.txt", "a").file("bomb.bin", QByteArray(40 << 20, '\0')).bytes(),
                            "bomb.bin", 1024)
-        << "8m" << "Package entry bomb.bin cannot be unpacked: checksum mismatch";
+        << "8m" << false << "Package entry bomb.bin cannot be unpacked: checksum mismatch";
 }
 
 void TestPackageRoom::refusedBeforeUnpacking()
 {
     QFETCH(QByteArray, archive);
     QFETCH(QString, fileSystemSize);
+    QFETCH(bool, whole);
     QFETCH(QString, logLine);
 
     QTemporaryDir root;
@@ -106,10 +105,11 @@ void TestPackageRoom::refusedBeforeUnpacking()
     QDir::setCurrent(previous);
 
     QCOMPARE(result, ResultTexts::fileSystemError().serialize());
-    QVERIFY2(log.hasNewLine(QStringLiteral("WARN  - CDefaultLibrary::replaceFileByUpdateType :: ") + logLine),
-             qPrintable(log.newText().right(3000)));
+    if (!logLine.isEmpty())
+        QVERIFY2(log.hasNewLine(QStringLiteral("WARN  - CDefaultLibrary::replaceFileByUpdateType :: ") + logLine),
+                 qPrintable(log.newText().right(3000)));
     QCOMPARE(readTree(installDir), before);
-    if (logLine.startsWith(QLatin1String("Package refused"))) {
+    if (whole) {
         QVERIFY(!QFileInfo::exists(installDir + QStringLiteral("/UPDATES")));
         QVERIFY(log.hasNewLine(QStringLiteral("No permissions to unzip to ") + installDir + QStringLiteral("/UPDATES/")));
     } else {

@@ -174,13 +174,11 @@ void TestConnectionWarningExport::offTheGuiThread()
     if (!code.isNull())
         request.insert("connectionErrorCode", code);
     QByteArray result;
-    LogFile log(LogFile::pathFor(QStringLiteral("tst_connection_warning_export")));
     QThread* thread = QThread::create([&]() { result = call(request, {{"languageId", QVariant("1")}}); });
     thread->start();
     QVERIFY(thread->wait(20000));
     delete thread;
     QCOMPARE(result, expected);
-    QVERIFY(log.hasNewLine(QStringLiteral("CDefaultLibrary::ShowConnectionWarning :: Dialogs need the GUI thread")));
 }
 
 void TestConnectionWarningExport::hostLookIsLeftAlone_data()

@@ -230,6 +230,10 @@ private:
         const QByteArray chunk = m_body.mid(static_cast<int>(m_sent), m_dripChunk);
         m_socket->write(chunk);
         m_sent += chunk.size();
+        {
+            QMutexLocker locker(&m_shared->mutex);
+            m_shared->bodyBytesSent[m_path] += chunk.size();
+        }
         if (m_sent >= m_body.size()) {
             m_timer->stop();
             m_socket->disconnectFromHost();

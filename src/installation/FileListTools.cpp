@@ -2,7 +2,6 @@
 
 #include "BackgroundWork.h"
 #include "FilePlatform.h"
-#include "InstallPathRules.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -68,11 +67,6 @@ bool removeFiles(const QStringList& paths)
     }
     work.wait();
     return allRemoved.load();
-}
-
-QStringList oldFileFilters()
-{
-    return InstallPathRules::oldFileFilters();
 }
 
 namespace {

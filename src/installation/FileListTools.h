@@ -19,9 +19,6 @@ QString relativeToBase(const QString& basePath, const QString& path);
 // when each existing file was deleted.
 bool removeFiles(const QStringList& paths);
 
-// "*.old" and "*.OLD" (InstallPathRules::oldFileFilters).
-QStringList oldFileFilters();
-
 // Absolute paths of the files below the directory that match the wildcard
 // filters (case-insensitively, as QDir matches them): regular files only, no
 // symbolic links, no hidden entries, and no descent into symbolic links or

@@ -48,8 +48,6 @@ public:
     static FolderHandle open(const QString& path);
 
     bool isOpen() const;
-    // The path it was opened by, for the log.
-    QString path() const { return m_path; }
     QString errorString() const { return m_error; }
 
     // Opens the folder at a relative path, each component without following
@@ -134,7 +132,7 @@ public:
 
 private:
     struct Handle;
-    explicit FolderHandle(const QString& path, const QSharedPointer<Handle>& handle);
+    explicit FolderHandle(const QSharedPointer<Handle>& handle);
 #ifdef Q_OS_WIN
     bool openRegularFile(QFile& file, const QString& relativePath, bool forWriting, unsigned long disposition);
 #endif
@@ -142,7 +140,6 @@ private:
     bool failWith(int error, const QString& note = QString());
 
     QSharedPointer<Handle> m_handle;
-    QString m_path;
     QString m_error;
     bool m_existing = false;
 };

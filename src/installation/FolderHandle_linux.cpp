@@ -52,28 +52,58 @@ FolderHandle::Kind kindOf(mode_t mode)
     return FolderHandle::Kind::Other;
 }
 
+// Qt keeps read, write and execute in one hex digit each: owner 0x?000,
+// user 0x0?00 (the owner, on Unix), group 0x00?0, others 0x000?.
 mode_t modeOf(QFile::Permissions permissions)
 {
-    mode_t mode = 0;
-    if (permissions & (QFile::ReadOwner | QFile::ReadUser))
-        mode |= S_IRUSR;
-    if (permissions & (QFile::WriteOwner | QFile::WriteUser))
-        mode |= S_IWUSR;
-    if (permissions & (QFile::ExeOwner | QFile::ExeUser))
-        mode |= S_IXUSR;
-    if (permissions & QFile::ReadGroup)
-        mode |= S_IRGRP;
-    if (permissions & QFile::WriteGroup)
-        mode |= S_IWGRP;
-    if (permissions & QFile::ExeGroup)
-        mode |= S_IXGRP;
-    if (permissions & QFile::ReadOther)
-        mode |= S_IROTH;
-    if (permissions & QFile::WriteOther)
-        mode |= S_IWOTH;
-    if (permissions & QFile::ExeOther)
-        mode |= S_IXOTH;
-    return mode;
+    const unsigned p = unsigned(permissions);
+    return mode_t(((((p >> 12) | (p >> 8)) & 7) << 6) | (((p >> 4) & 7) << 3) | (p & 7));
+}
+
+FolderHandle::Owner ownerOfInfo(const struct stat& info)
+{
+    if (info.st_uid == ::geteuid())
+        return FolderHandle::Owner::Caller;
+    return info.st_uid == 0 ? FolderHandle::Owner::Administrator : FolderHandle::Owner::OtherUser;
+}
+
+FolderHandle::Owner ownerOfDescriptor(int fd)
+{
+    struct stat info;
+    if (fd < 0 || ::fstat(fd, &info) != 0)
+        return FolderHandle::Owner::OtherUser;
+    return ownerOfInfo(info);
+}
+
+// Makes the folder `name` in `parent` for its owner alone, whatever the umask
+// lets through, and opens it: its descriptor, or -1 with errno set.
+int makeFolderAt(int parent, const char* name)
+{
+    if (::mkdirat(parent, name, S_IRWXU) != 0)
+        return -1;
+    const int fd = ::openat(parent, name, FolderFlags);
+    if (fd >= 0 && ::fchmod(fd, S_IRWXU) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// Opens `file` on the descriptor, which it then owns; closes the descriptor
+// when that fails.
+bool openOn(QFile& file, int fd, QIODevice::OpenMode mode)
+{
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
+}
+
+FolderHandle::LockResult lockResultOf(int error)
+{
+    return error == EWOULDBLOCK || error == EINTR ? FolderHandle::LockResult::Busy : FolderHandle::LockResult::Failed;
 }
 
 // Copies the open file `from` into the new file `to` (made with the mode of
@@ -111,9 +141,8 @@ bool copyOpenFile(int from, int targetFolder, const char* to, int* error)
 
 FolderHandle::FolderHandle() = default;
 
-FolderHandle::FolderHandle(const QString& path, const QSharedPointer<Handle>& handle)
+FolderHandle::FolderHandle(const QSharedPointer<Handle>& handle)
     : m_handle(handle)
-    , m_path(path)
 {
 }
 
@@ -137,11 +166,10 @@ FolderHandle FolderHandle::open(const QString& path)
     const int fd = ::open(encoded(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         FolderHandle failed;
-        failed.m_path = path;
         failed.fail();
         return failed;
     }
-    return FolderHandle(path, QSharedPointer<Handle>::create(fd));
+    return FolderHandle(QSharedPointer<Handle>::create(fd));
 }
 
 bool FolderHandle::isOpen() const
@@ -152,7 +180,6 @@ bool FolderHandle::isOpen() const
 FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
 {
     FolderHandle opened;
-    opened.m_path = m_path + QLatin1Char('/') + relativePath;
     if (!isOpen()) {
         opened.m_error = m_error;
         return opened;
@@ -169,18 +196,9 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
         const QByteArray name = encoded(part);
         int fd = ::openat(current->fd, name.constData(), FolderFlags);
         if (fd < 0 && errno == ENOENT && create) {
-            // Made for the module alone, whatever the umask lets through;
-            // another thread may make it at the same moment.
-            if (::mkdirat(current->fd, name.constData(), S_IRWXU) == 0) {
+            fd = makeFolderAt(current->fd, name.constData());
+            if (fd < 0 && errno == EEXIST) // another thread made it at the same moment
                 fd = ::openat(current->fd, name.constData(), FolderFlags);
-                if (fd >= 0 && ::fchmod(fd, S_IRWXU) != 0) {
-                    opened.fail();
-                    ::close(fd);
-                    return opened;
-                }
-            } else if (errno == EEXIST) {
-                fd = ::openat(current->fd, name.constData(), FolderFlags);
-            }
         }
         if (fd < 0) {
             // ELOOP and ENOTDIR: a link or a file where the folder should be.
@@ -193,34 +211,12 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
     return opened;
 }
 
-namespace {
-
-FolderHandle::Owner ownerOfDescriptor(int fd)
-{
-    struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0)
-        return FolderHandle::Owner::OtherUser;
-    if (info.st_uid == ::geteuid())
-        return FolderHandle::Owner::Caller;
-    return info.st_uid == 0 ? FolderHandle::Owner::Administrator : FolderHandle::Owner::OtherUser;
-}
-
-} // namespace
-
 FolderHandle FolderHandle::createFolder(const QString& name)
 {
     FolderHandle made;
-    made.m_path = m_path + QLatin1Char('/') + name;
-    const QByteArray encodedName = encoded(name);
-    if (!isOpen() || ::mkdirat(m_handle->fd, encodedName.constData(), S_IRWXU) != 0) {
+    const int fd = isOpen() ? makeFolderAt(m_handle->fd, encoded(name).constData()) : -1;
+    if (fd < 0) {
         made.fail();
-        return made;
-    }
-    const int fd = ::openat(m_handle->fd, encodedName.constData(), FolderFlags);
-    if (fd < 0 || ::fchmod(fd, S_IRWXU) != 0) {
-        made.fail();
-        if (fd >= 0)
-            ::close(fd);
         return made;
     }
     made.m_handle = QSharedPointer<Handle>::create(fd);
@@ -286,24 +282,12 @@ bool FolderHandle::list(QVector<Entry>* entries)
             continue;
         Entry entry;
         entry.name = QFile::decodeName(name);
-        switch (found->d_type) {
-        case DT_REG:
-            entry.kind = Kind::File;
-            break;
-        case DT_DIR:
-            entry.kind = Kind::Folder;
-            break;
-        case DT_LNK:
-            entry.kind = Kind::Link;
-            break;
-        case DT_UNKNOWN: {
+        if (found->d_type == DT_UNKNOWN) {
             // Some file systems do not tell: look.
             struct stat info;
             entry.kind = ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 ? kindOf(info.st_mode) : Kind::Missing;
-            break;
-        }
-        default:
-            entry.kind = Kind::Other;
+        } else {
+            entry.kind = kindOf(DTTOIF(found->d_type));
         }
         entries->append(entry);
     }
@@ -318,8 +302,7 @@ bool FolderHandle::createFile(QFile& file, const QString& relativePath, QIODevic
                             access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0)
         return fail();
-    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (!openOn(file, fd, mode)) {
         m_error = file.errorString();
         return false;
     }
@@ -328,7 +311,6 @@ bool FolderHandle::createFile(QFile& file, const QString& relativePath, QIODevic
 
 bool FolderHandle::openFile(QFile& file, const QString& relativePath)
 {
-    const QString where = m_path + QLatin1Char('/') + relativePath;
     const int fd = ::openat(m_handle->fd, encoded(relativePath).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return fail();
@@ -339,8 +321,7 @@ bool FolderHandle::openFile(QFile& file, const QString& relativePath)
         ::close(fd);
         return failWith(error);
     }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (!openOn(file, fd, QIODevice::ReadOnly)) {
         m_error = file.errorString();
         return false;
     }
@@ -355,13 +336,12 @@ bool FolderHandle::openFileForUpdate(QFile& file, const QString& relativePath, b
         return fail();
     struct stat info;
     const bool looked = ::fstat(fd, &info) == 0;
-    if (!looked || !S_ISREG(info.st_mode) || ownerOfDescriptor(fd) == Owner::OtherUser) {
+    if (!looked || !S_ISREG(info.st_mode) || ownerOfInfo(info) == Owner::OtherUser) {
         const int error = looked ? (S_ISREG(info.st_mode) ? EPERM : EINVAL) : errno;
         ::close(fd);
         return failWith(error, looked ? QStringLiteral("(not a file of this user's)") : QString());
     }
-    if (!file.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (!openOn(file, fd, QIODevice::ReadWrite)) {
         m_error = file.errorString();
         return false;
     }
@@ -399,7 +379,6 @@ bool FolderHandle::rename(const QString& from, FolderHandle& target, const QStri
     const QByteArray source = encoded(from);
     const QByteArray destination = encoded(to);
     const int targetFd = target.m_handle->fd;
-    const QString what = from + QStringLiteral(" to ") + to;
     int moved = replace ? ::renameat(m_handle->fd, source.constData(), targetFd, destination.constData())
                         : ::renameat2(m_handle->fd, source.constData(), targetFd, destination.constData(),
                                       RENAME_NOREPLACE);
@@ -457,7 +436,6 @@ bool FolderHandle::removeFolder(const QString& relativePath)
 bool FolderHandle::removeTree(const QString& name)
 {
     const QByteArray top = encoded(name);
-    const QString where = m_path + QLatin1Char('/') + name;
     int current = ::openat(m_handle->fd, top.constData(), FolderFlags);
     if (current < 0) {
         if (errno == ENOENT)
@@ -574,7 +552,7 @@ FolderHandle::LockResult FolderHandle::lockFolder()
         return LockResult::Locked;
     const int error = errno;
     failWith(error);
-    return error == EWOULDBLOCK || error == EINTR ? LockResult::Busy : LockResult::Failed;
+    return lockResultOf(error);
 }
 
 void FolderHandle::unlockFolder()
@@ -586,7 +564,6 @@ void FolderHandle::unlockFolder()
 FolderHandle::LockResult FolderHandle::openLockFile(QFile& file, const QString& name)
 {
     const QByteArray lockName = encoded(name);
-    const QString where = m_path + QLatin1Char('/') + name;
     const int flags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     int fd = ::openat(m_handle->fd, lockName.constData(), O_RDWR | O_CREAT | flags, 0644);
     if (fd < 0 && errno == EACCES)
@@ -606,7 +583,7 @@ FolderHandle::LockResult FolderHandle::openLockFile(QFile& file, const QString& 
         failWith(EINVAL, QStringLiteral("(not a file)"));
         return LockResult::NotAFile;
     }
-    if (ownerOfDescriptor(fd) == Owner::OtherUser) {
+    if (ownerOfInfo(info) == Owner::OtherUser) {
         ::close(fd);
         failWith(EPERM, QStringLiteral("(another user's file)"));
         return LockResult::NotAFile;
@@ -615,8 +592,7 @@ FolderHandle::LockResult FolderHandle::openLockFile(QFile& file, const QString& 
     // it could not tell whether it is held.
     if (info.st_uid == ::geteuid() && (info.st_mode & 0777) != 0644)
         ::fchmod(fd, 0644);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (!openOn(file, fd, QIODevice::ReadOnly)) {
         m_error = file.errorString();
         return LockResult::Failed;
     }
@@ -626,12 +602,11 @@ FolderHandle::LockResult FolderHandle::openLockFile(QFile& file, const QString& 
 FolderHandle::LockResult FolderHandle::lockFile(QFile& file, const QString& name)
 {
     const int fd = file.handle();
-    const QString where = m_path + QLatin1Char('/') + name;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         file.close();
         failWith(error);
-        return error == EWOULDBLOCK || error == EINTR ? LockResult::Busy : LockResult::Failed;
+        return lockResultOf(error);
     }
     // The owner before us removed the file as it let go: our lock is then on
     // a file nobody else will open again.

@@ -99,9 +99,8 @@ HANDLE handleOf(QFile& file)
 
 FolderHandle::FolderHandle() = default;
 
-FolderHandle::FolderHandle(const QString& path, const QSharedPointer<Handle>& handle)
+FolderHandle::FolderHandle(const QSharedPointer<Handle>& handle)
     : m_handle(handle)
-    , m_path(path)
 {
 }
 
@@ -125,11 +124,10 @@ FolderHandle FolderHandle::open(const QString& path)
                                       ShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (folder == INVALID_HANDLE_VALUE) {
         FolderHandle failed;
-        failed.m_path = path;
         failed.fail();
         return failed;
     }
-    return FolderHandle(path, QSharedPointer<Handle>::create(folder, finalPath(folder)));
+    return FolderHandle(QSharedPointer<Handle>::create(folder, finalPath(folder)));
 }
 
 bool FolderHandle::isOpen() const
@@ -140,7 +138,6 @@ bool FolderHandle::isOpen() const
 FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
 {
     FolderHandle opened;
-    opened.m_path = m_path + QLatin1Char('/') + relativePath;
     if (!isOpen()) {
         opened.m_error = m_error;
         return opened;
@@ -181,7 +178,6 @@ FolderHandle FolderHandle::openFolder(const QString& relativePath, bool create)
 FolderHandle FolderHandle::createFolder(const QString& name)
 {
     FolderHandle made;
-    made.m_path = m_path + QLatin1Char('/') + name;
     if (!isOpen() || !CreateDirectoryW(native(m_handle->path + QLatin1Char('\\') + name).c_str(), nullptr)) {
         made.fail();
         return made;

@@ -206,12 +206,12 @@ bool PackageInstallation::cancelCameTooLate()
 void PackageInstallation::beginCleanUp()
 {
     m_progress->begin(QStringLiteral("clean-up"), -1);
-    QStringList ownOldFiles;
+    m_ownOldFiles.clear();
     for (const QString& path : m_transaction.movedAsidePaths())
-        ownOldFiles.append(m_installDir.absoluteFilePath(m_transaction.oldName(path)));
+        m_ownOldFiles.append(m_installDir.absoluteFilePath(m_transaction.oldName(path)));
     m_ownRemoval = std::make_unique<BackgroundWork>();
-    if (!ownOldFiles.isEmpty())
-        m_ownRemoval->start([ownOldFiles] { removeFiles(ownOldFiles); });
+    if (!m_ownOldFiles.isEmpty())
+        m_ownRemoval->start([ownOldFiles = m_ownOldFiles] { removeFiles(ownOldFiles); });
 }
 
 QStringList PackageInstallation::findOldFiles(const QDir& directory)
@@ -220,7 +220,7 @@ QStringList PackageInstallation::findOldFiles(const QDir& directory)
     QStringList found;
     BackgroundWork walk;
     walk.start([&found, &directory] {
-        found = findFilesRecursive(directory, oldFileFilters(), {QString::fromLatin1(InstallPathRules::UpdatesFolderName)});
+        found = findFilesRecursive(directory, InstallPathRules::oldFileFilters(), {QString::fromLatin1(InstallPathRules::UpdatesFolderName)});
     });
     walk.wait([this] { m_progress->advance(0); });
     // The files this installation moved aside count whether the walk still
@@ -240,11 +240,9 @@ void PackageInstallation::endCleanUp(const QStringList& found)
     // ".old"; so do the files moved aside by an installation whose roll-back
     // is still pending. Those this installation moved aside are going
     // already.
-    QSet<QString> keep;
+    QSet<QString> keep(m_ownOldFiles.begin(), m_ownOldFiles.end());
     for (const QString& path : m_transaction.installedPaths())
         keep.insert(m_installDir.absoluteFilePath(path));
-    for (const QString& path : m_transaction.movedAsidePaths())
-        keep.insert(m_installDir.absoluteFilePath(m_transaction.oldName(path)));
     QStringList pendingSuffixes;
     for (const QString& stamp : m_transaction.pendingStamps())
         pendingSuffixes.append(InstallPathRules::oldSuffix(stamp));

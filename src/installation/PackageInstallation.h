@@ -142,6 +142,7 @@ private:
     PackageEntryCheck m_entryCheck;
     std::unique_ptr<PackageUnpacker> m_unpacker;
     std::unique_ptr<BackgroundWork> m_ownRemoval;
+    QStringList m_ownOldFiles; // the files this installation moved aside, by their old-file names
     InstallationProgress* m_progress;
     QElapsedTimer m_sinceEvents;
     bool m_indexRead = false;

@@ -59,9 +59,8 @@ public:
     Opened open(bool create);
     bool isOpen() const { return m_folder.isOpen(); }
     FolderHandle& folder() { return m_folder; }
-    // Whether this object made the folder (and no installation has locked
-    // it since), and removes it again when so and it is empty.
-    bool madeHere() const { return m_madeHere; }
+    // Removes the folder again when this object made it, no installation
+    // has locked it since, and it is empty.
     void removeIfMadeAndEmpty();
 
     QString path() const { return m_path; }

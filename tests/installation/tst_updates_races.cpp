@@ -71,7 +71,7 @@ void TestUpdatesRaces::init()
     QVERIFY(writeFile(installPath() + QStringLiteral("/keep.txt"), "installed"));
     QVERIFY(writeFile(victimPath() + QStringLiteral("/2023/photo.jpg"), "a photo"));
     QVERIFY(writeFile(victimPath() + QStringLiteral("/1796700000000.journal"),
-                      "{\"format\":1,\"files\":[{\"path\":\"keep.txt\",\"existed\":false}]}"));
+                      journalJson(QStringLiteral("keep.txt"), false)));
     QVERIFY(writeFile(victimPath() + QStringLiteral("/install.lock"), ""));
 }
 

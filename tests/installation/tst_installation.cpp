@@ -16,8 +16,6 @@
 #include <unistd.h>
 
 #include "InstallationTestTools.h"
-#include "installation/PackageIndex.h"
-#include "installation/PackageRoomCheck.h"
 #include "module/ResultTexts.h"
 #include "controller/CDefaultLibraryTestAccess.h"
 #include "support/LogFile.h"
@@ -60,7 +58,6 @@ private slots:
     void updatesFolderIsPrivate_data();
     void updatesFolderIsPrivate();
     void unusableJournalsAreMovedAsideOnce();
-    void entryListOf65535IsReadToItsEnd();
 
 private:
     QString installPath() const { return m_root->path() + QStringLiteral("/install"); }
@@ -513,9 +510,7 @@ void TestInstallation::packagesCannotReachUpdates_data()
     QTest::addColumn<QString>("entry");
     QTest::addColumn<bool>("throughLink");
     QTest::newRow("a journal") << "UPDATES/1700000000001.journal" << false;
-    QTest::newRow("the lock") << "UPDATES/install.lock" << false;
     QTest::newRow("the folder as a file") << "UPDATES" << false;
-    QTest::newRow("spelt with a dot") << "./UPDATES/1700000000001.journal" << false;
     QTest::newRow("through a link of the installation") << "u/1700000000001.journal" << true;
 }
 
@@ -606,22 +601,6 @@ void TestInstallation::unusableJournalsAreMovedAsideOnce()
         QVERIFY(!QFile::exists(installPath() + QStringLiteral("/a.txt.1796700000009.old")));
         QVERIFY(QFile::exists(QStringLiteral("/etc/passwd")));
     }
-}
-
-// Written without zip64, an archive of 65,535 entries carries the count
-// 0xFFFF, which the zip library reads as "unknown"; ztx reads the list with
-// the same rule.
-void TestInstallation::entryListOf65535IsReadToItsEnd()
-{
-    const int entries = 65535;
-    ZipBuilder zip;
-    for (int i = 0; i < entries; ++i)
-        zip.stored().file(QString::number(i), QByteArray());
-    const QString path = m_root->path() + QStringLiteral("/many.zip");
-    QVERIFY(zip.write(path));
-    PackageIndex index(path);
-    QVERIFY2(index.read(PackageRoomCheck::MaxEntries), qPrintable(index.errorString()));
-    QCOMPARE(index.entries().size(), entries);
 }
 
 QTEST_GUILESS_MAIN(TestInstallation)

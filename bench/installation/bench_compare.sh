@@ -9,36 +9,22 @@
 # into a fresh folder and over an existing installation of the same files.
 # The two builds take turns in every run (the order alternates), each run
 # gets new folders written to the disk before it is timed, and the medians of
-# RUNS runs (default 9) are printed with their ratio, after / before.
+# RUNS runs (default 9) are printed with their ratio, after / before, and the
+# median of the ratios of each run's pair. With the same build twice and
+# AFTER_ARGS=--progress, it measures what a progress receiver costs:
+#   AFTER_ARGS=--progress bench/installation/bench_compare.sh build build
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 before=$(cd "$1" && pwd)
 after=$(cd "$2" && pwd)
 runs=${3:-9}
-key=$PWD/tests/keys/test-private.pem
 
 . scripts/lib/https-server.sh
-. bench/installation/package-files.sh
-work=$(mktemp -d /tmp/bench_compare.XXXXXX)
-cleanup() {
-    stop_https_server
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
-mkdir -p src www "$HOME"
-
+. bench/installation/common.sh
+bench_work_folder bench_compare
 make_package_files src
-"$after/bin/ztx" pack src --key "$key" -o www/app.ztx >/dev/null 2>&1
-sync
-sleep "${SETTLE_SECONDS:-10}"
-start_https_server "$after/bin/updater-test-https-server" www server ||
-    { echo "server did not start"; cat server.err; exit 1; }
-url=https://127.0.0.1:$https_server_port
+serve_package "$after" 10
 
-now() { date +%s.%N; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 folder=0
 run_once() { # build mode [arguments]
     local build=$1 mode=$2
@@ -62,6 +48,7 @@ read -ra after_args <<< "${AFTER_ARGS:-}"
 for mode in fresh existing; do
     : > before.times
     : > after.times
+    : > ratio.times
     for run in $(seq "$runs"); do
         if [ $((run % 2)) -eq 1 ]; then
             run_once "$before" "$mode" >> before.times
@@ -70,10 +57,11 @@ for mode in fresh existing; do
             run_once "$after" "$mode" "${after_args[@]}" >> after.times
             run_once "$before" "$mode" >> before.times
         fi
+        awk -v a="$(tail -n 1 after.times)" -v b="$(tail -n 1 before.times)" 'BEGIN { print a / b }' >> ratio.times
     done
     b=$(median < before.times)
     a=$(median < after.times)
-    printf 'update, %s folder, medians of %d: before %.3f s, after %.3f s, after/before %.3f\n' \
-        "$mode" "$runs" "$b" "$a" "$(awk -v a="$a" -v b="$b" 'BEGIN { print a / b }')"
+    printf 'update, %s folder, medians of %d: before %.3f s, after %.3f s, after/before %.3f (paired %.3f)\n' \
+        "$mode" "$runs" "$b" "$a" "$(awk -v a="$a" -v b="$b" 'BEGIN { print a / b }')" "$(median < ratio.times)"
 done
 echo "load after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -8,8 +8,7 @@
 # on the same package from the same server:
 #   curl -k the archive and its signature, openssl dgst -sha256 -verify,
 #   unzip -o into the folder,
-# beside the same Update with a progress receiver attached (updater-host
-# --progress, its lines thrown away), and beside the floor (bench_floor): the same files written into a staging
+# and beside the floor (bench_floor): the same files written into a staging
 # folder, the old ones renamed aside, the new ones renamed in, one syncfs,
 # the old ones deleted, with nothing else (no download, no archive, no log).
 # The project's HTTPS test server on 127.0.0.1 serves both.
@@ -24,31 +23,22 @@
 # where one run spends its time (from the module's log), its flush calls
 # (strace -c), and the time the next call takes to roll back an
 # installation killed half-way (test build of the library) beside a call
-# that finds nothing to roll back.
+# that finds nothing to roll back. (The same Update with and without a
+# progress receiver: AFTER_ARGS=--progress bench/installation/bench_compare.sh
+# build build.)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$(cd "${1:-build}" && pwd)
 runs=${2:-5}
-key=$PWD/tests/keys/test-private.pem
 
 . scripts/lib/https-server.sh
-. bench/installation/package-files.sh
-work=$(mktemp -d /tmp/bench_update.XXXXXX)
-cleanup() {
-    stop_https_server
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
-mkdir -p src www "$HOME"
+. bench/installation/common.sh
+bench_work_folder bench_update
 log=$XDG_CONFIG_HOME/UpdaterBench/bench_update/logs/updater.log
 host() { "$build/bin/updater-host" --org-name UpdaterBench --app-name bench_update "$@"; }
 
 # FILES files of incompressible bytes, BYTES in all, in 10 folders.
 make_package_files src
-
-"$build/bin/ztx" pack src --key "$key" -o www/app.ztx >/dev/null 2>&1
 # Files of the installation that no package touches, in folders of 100.
 if [ "${EXTRA_FILES:-0}" -gt 0 ]; then
     for i in $(seq 0 $((EXTRA_FILES - 1))); do
@@ -60,25 +50,11 @@ fi
 (cd src && zip -q -r -0 ../www/app.zip .)
 openssl dgst -sha256 -sign "$key" -out www/app.zip.sig www/app.zip
 openssl pkey -in "$key" -pubout -out public.pem 2>/dev/null
+serve_package "$build" 30
 echo "package: $(stat -c %s www/app.ztx) bytes, $(find src -type f | wc -l) files"
-
-# Let the disk settle after the set-up's own files came and went.
-sync
-sleep "${SETTLE_SECONDS:-30}"
-
-start_https_server "$build/bin/updater-test-https-server" www server ||
-    { echo "server did not start"; cat server.err; exit 1; }
-url=https://127.0.0.1:$https_server_port
-
-now() { date +%s.%N; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 updater_once() { # folder
     host --dir "$1" update --url "$url/app.ztx" > result.txt 2>&1 || true
-    grep -q '^0|file updated' result.txt || { echo "Update failed: $(cat result.txt)" >&2; return 1; }
-}
-updater_progress_once() { # folder
-    host --dir "$1" update --url "$url/app.ztx" --progress > result.txt 2>/dev/null || true
     grep -q '^0|file updated' result.txt || { echo "Update failed: $(cat result.txt)" >&2; return 1; }
 }
 pipeline_once() { # folder
@@ -104,16 +80,13 @@ floor_once() { # folder
 echo "load before the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 for mode in fresh existing; do
     : > updater.times
-    : > updater_progress.times
-    : > progress_ratio.times
     : > pipeline.times
     : > floor.times
     for run in $(seq "$runs"); do
-        case $((run % 4)) in
-            1) order="updater updater_progress pipeline floor" ;;
-            2) order="updater_progress pipeline floor updater" ;;
-            3) order="pipeline floor updater updater_progress" ;;
-            *) order="floor updater updater_progress pipeline" ;;
+        case $((run % 3)) in
+            1) order="updater pipeline floor" ;;
+            2) order="pipeline floor updater" ;;
+            *) order="floor updater pipeline" ;;
         esac
         for tool in $order; do
             prepare "$mode"
@@ -126,19 +99,13 @@ for mode in fresh existing; do
         cmp -s <(cd "$dir_updater" && find . -type f ! -path './UPDATES/*' -exec sha256sum {} + | sort -k2) \
             <(cd "$dir_pipeline" && find . -type f -exec sha256sum {} + | sort -k2) ||
             { echo "the two installations differ"; exit 1; }
-        # The two Updates of this round, paired.
-        awk -v a="$(tail -n 1 updater_progress.times)" -v b="$(tail -n 1 updater.times)" 'BEGIN { print a / b }' \
-            >> progress_ratio.times
     done
     ours=$(median < updater.times)
-    watched=$(median < updater_progress.times)
     theirs=$(median < pipeline.times)
     floor=$(median < floor.times)
     printf 'update, %s folder: updater %.3f s, curl+openssl+unzip %.3f s, ratio %.2f; floor %.3f s, updater/floor %.1f\n' \
         "$mode" "$ours" "$theirs" "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { print a / b }')" \
         "$floor" "$(awk -v a="$ours" -v b="$floor" 'BEGIN { print a / b }')"
-    printf 'update, %s folder, with a progress receiver: %.3f s, ratio of medians to without %.3f, median of the paired ratios %.3f\n' \
-        "$mode" "$watched" "$(awk -v a="$watched" -v b="$ours" 'BEGIN { print a / b }')" "$(median < progress_ratio.times)"
 done
 echo "load after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 

@@ -129,8 +129,3 @@ QStringList InstallPathRules::oldFileFilters()
     const QString pattern = QLatin1Char('*') + QLatin1String(OldFileSuffix);
     return {pattern, pattern.toUpper()};
 }
-
-bool InstallPathRules::isOldFileName(const QString& name)
-{
-    return name.endsWith(QLatin1String(OldFileSuffix), Qt::CaseInsensitive);
-}

@@ -63,10 +63,8 @@ public:
     static QString oldSuffix(const QString& runStamp);
     // What moving a file aside adds to the length of its name.
     static int oldNameReserve();
-    // The wildcard patterns of old files, "*.old" and "*.OLD", and the test
-    // they stand for (the ending, without regard to case).
+    // The wildcard patterns of old files, "*.old" and "*.OLD".
     static QStringList oldFileFilters();
-    static bool isOldFileName(const QString& name);
 
     QString errorString() const { return m_error; }
 

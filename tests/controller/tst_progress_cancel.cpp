@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 
 #include <atomic>
-#include <functional>
 #include <thread>
 
 #include <updater/updater.h>
@@ -18,32 +17,13 @@
 #include "module/ResultTexts.h"
 #include "support/FileTools.h"
 #include "support/HttpsTestServer.h"
+#include "support/ProgressReceiver.h"
 #include "support/TestPaths.h"
 #include "support/TreeSnapshot.h"
 #include "support/VerificationSupport.h"
 #include "support/ZipBuilder.h"
 
-struct Report {
-    QString phase;
-    qint64 done, total, atMs;
-};
-
-class Receiver : public QObject
-{
-    Q_OBJECT
-
-public:
-    QVector<Report> reports;
-    std::function<void(const Report&)> onReport = [](const Report&) {};
-    QElapsedTimer clock;
-
-public slots:
-    void updateProgress(QString phase, qint64 done, qint64 total)
-    {
-        reports.append({phase, done, total, clock.elapsed()});
-        onReport(reports.last());
-    }
-};
+using Report = ProgressReceiver::Report;
 
 class TestProgressCancel : public QObject
 {
@@ -58,11 +38,9 @@ private slots:
     void cancelWhileInstalling();
 
 private:
-    QByteArray update(Receiver& receiver)
+    QByteArray update(ProgressReceiver& receiver)
     {
-        receiver.clock.start();
-        return m_update({{"url", m_server.url(QStringLiteral("/drip.ztx")).toUtf8()}},
-                        {{"progressReceiver", QVariant::fromValue<QObject*>(&receiver)}});
+        return m_update({{"url", m_server.url(QStringLiteral("/drip.ztx")).toUtf8()}}, receiver.context());
     }
 
     QLibrary m_library;
@@ -91,7 +69,7 @@ void TestProgressCancel::initTestCase()
 
 void TestProgressCancel::progressReportsEachPhase()
 {
-    Receiver receiver;
+    ProgressReceiver receiver;
     QCOMPARE(update(receiver), ResultTexts::fileUpdated().serialize());
 
     const QVector<Report>& reports = receiver.reports;
@@ -165,7 +143,7 @@ void TestProgressCancel::whileOneRuns()
         if (fromThread)
             act();
     });
-    Receiver receiver;
+    ProgressReceiver receiver;
     receiver.onReport = [&](const Report& report) {
         if (report.phase == QLatin1String("download") && report.done >= m_package.size() / 2 && !halfway.exchange(true)
             && !fromThread)
@@ -211,13 +189,13 @@ void TestProgressCancel::cancelWhileInstalling()
     }
     const TreeSnapshot before = TreeSnapshot::take(QDir::currentPath(), {QStringLiteral("UPDATES")});
     const auto updateFromData = reinterpret_cast<updater::WorkFunction>(m_library.resolve(updater::UpdateFromDataName));
-    Receiver receiver;
+    ProgressReceiver receiver;
     receiver.onReport = [&](const Report& report) {
         if (report.phase == phase)
             m_cancel();
     };
     const QByteArray result = updateFromData({{"data", VerificationSupport::signedPackage(zip.bytes()).toBase64()}},
-                                             {{"progressReceiver", QVariant::fromValue<QObject*>(&receiver)}});
+                                             receiver.context());
     const TreeSnapshot after = TreeSnapshot::take(QDir::currentPath(), {QStringLiteral("UPDATES")});
     if (installs) {
         QCOMPARE(result, ResultTexts::fileUpdated().serialize());

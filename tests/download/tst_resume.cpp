@@ -31,15 +31,8 @@ QString partialPath(const QTemporaryDir& folder)
 
 QByteArray update(const QTemporaryDir& folder, const QString& url)
 {
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder.path());
-    QByteArray result;
-    {
-        CDefaultLibrary library;
-        result = library.Update({{"url", url.toUtf8()}}, {});
-    }
-    QDir::setCurrent(previous);
-    return result;
+    HostProcess host(folder.path(), QStringLiteral("tst_resume"));
+    return host.run({QStringLiteral("update"), QStringLiteral("--url"), url}).result;
 }
 
 } // namespace

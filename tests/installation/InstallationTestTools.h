@@ -121,6 +121,16 @@ inline QString firstDifference(const Tree& actual, const Tree& expected)
     return QString();
 }
 
+// A journal as an installation writes it into "UPDATES": one file, which
+// existed before the run or not, and the folder the run created, if any.
+inline QByteArray journalJson(const QString& path, bool existed, const QString& createdFolder = QString(),
+                              const QString& runStamp = QStringLiteral("1796700000000"))
+{
+    return "{\"format\":1,\"runStamp\":\"" + runStamp.toUtf8() + "\",\"files\":[{\"path\":\"" + path.toUtf8()
+           + "\",\"existed\":" + (existed ? "true" : "false") + "}],\"createdDirectories\":["
+           + (createdFolder.isEmpty() ? QByteArray() : '"' + createdFolder.toUtf8() + '"') + "]}";
+}
+
 // A zip archive of the files, signed with the project's test key as ztx
 // signs packages.
 inline QByteArray signedPackage(const Tree& files)

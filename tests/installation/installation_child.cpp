@@ -26,6 +26,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "InstallationTestTools.h"
 #include "controller/CDefaultLibrary.h"
 #include "support/LogFile.h"
 
@@ -35,7 +36,7 @@ int swapUnpackFolders(const QByteArray& updates, const QByteArray& target)
 {
     QFile journal(QFile::decodeName(updates + "/1796700000000.journal"));
     if (journal.open(QIODevice::WriteOnly))
-        journal.write("{\"format\":1,\"files\":[{\"path\":\"keep.txt\",\"existed\":false}]}");
+        journal.write(InstallationTestTools::journalJson(QStringLiteral("keep.txt"), false));
     journal.close();
     const QByteArray link = updates + "/swap";
     ::symlink(target.constData(), link.constData());

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "InstallationTestTools.h"
 #include "installation/FolderHandle.h"
 #include "installation/InstallationJournal.h"
 #include "support/FileTools.h"
@@ -14,6 +15,7 @@
 
 using FileTools::readFile;
 using FileTools::writeFile;
+using InstallationTestTools::journalJson;
 
 class TestInstallationJournal : public QObject
 {
@@ -70,11 +72,8 @@ void TestInstallationJournal::readsOnlyWhatItCanTrust_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("plant");
     QTest::addColumn<int>("outcome");
-    const QByteArray good = "{\"format\":1,\"files\":[{\"path\":\"a\",\"existed\":true}],\"createdDirectories\":[]}";
-    auto with = [](const QByteArray& path, const QByteArray& folder = QByteArray()) {
-        return "{\"format\":1,\"files\":[{\"path\":\"" + path + "\",\"existed\":false}],\"createdDirectories\":["
-               + (folder.isEmpty() ? QByteArray() : '"' + folder + '"') + "]}";
-    };
+    const QByteArray good = journalJson(QStringLiteral("a"), true);
+    auto with = [](const QString& path, const QString& folder = QString()) { return journalJson(path, false, folder); };
     const int read = InstallationJournal::Read;
     const int unreadable = InstallationJournal::Unreadable;
     const int untrusted = InstallationJournal::Untrusted;

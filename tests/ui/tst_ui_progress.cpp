@@ -17,6 +17,7 @@
 
 // Before X11's headers, which define Success as a macro.
 #include "module/ResultTexts.h"
+#include "support/ProgressReceiver.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -28,39 +29,6 @@
 #include "support/OwnXvfb.h"
 #include "support/TestPaths.h"
 #include "support/TreeSnapshot.h"
-
-// The host's side, as the README shows it: the dialog follows the reports,
-// and its Cancel button asks the module to stop.
-class ProgressDialogReceiver : public QObject
-{
-    Q_OBJECT
-
-public:
-    ProgressDialogReceiver(QProgressDialog& dialog, updater::CancelFunction cancel)
-        : m_dialog(dialog)
-    {
-        // One dialog for all the phases: each one's end must neither reset
-        // nor close it.
-        dialog.setAutoReset(false);
-        dialog.setAutoClose(false);
-        connect(&dialog, &QProgressDialog::canceled, this, [cancel]() { cancel(); });
-    }
-
-    std::function<void(const QString&, qint64, qint64)> watcher;
-
-public slots:
-    void updateProgress(QString phase, qint64 done, qint64 total)
-    {
-        m_dialog.setLabelText(phase);
-        m_dialog.setMaximum(total > 0 ? 1000 : 0);
-        m_dialog.setValue(total > 0 ? int(done * 1000 / total) : 0);
-        if (watcher)
-            watcher(phase, done, total);
-    }
-
-private:
-    QProgressDialog& m_dialog;
-};
 
 class TestUiProgress : public QObject
 {
@@ -76,7 +44,7 @@ private:
     // Update of the package at path into the folder, with the dialog; the
     // watcher sees every report. The values the bar took, by phase.
     QByteArray update(const QString& path, const QString& folder, QProgressDialog& dialog,
-                      const std::function<void(const QString&, qint64, qint64)>& watcher);
+                      const std::function<void(const ProgressReceiver::Report&)>& watcher = nullptr);
     static void click(const QProgressDialog& dialog, Display* display);
 
     QLibrary m_library;
@@ -107,20 +75,29 @@ void TestUiProgress::initTestCase()
 }
 
 QByteArray TestUiProgress::update(const QString& path, const QString& folder, QProgressDialog& dialog,
-                                  const std::function<void(const QString&, qint64, qint64)>& watcher)
+                                  const std::function<void(const ProgressReceiver::Report&)>& watcher)
 {
     const auto update = reinterpret_cast<updater::WorkFunction>(m_library.resolve(updater::UpdateName));
     const auto cancel = reinterpret_cast<updater::CancelFunction>(m_library.resolve(updater::CancelUpdateName));
-    ProgressDialogReceiver receiver(dialog, cancel);
+    // The host's side, as the README shows it: the dialog follows the
+    // reports, and its Cancel button asks the module to stop. One dialog for
+    // all the phases: each one's end must neither reset nor close it.
+    ProgressReceiver receiver;
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    connect(&dialog, &QProgressDialog::canceled, &receiver, [cancel]() { cancel(); });
     m_values.clear();
-    receiver.watcher = [&](const QString& phase, qint64 done, qint64 total) {
-        m_values[phase].append(dialog.value());
-        watcher(phase, done, total);
+    receiver.onReport = [&](const ProgressReceiver::Report& report) {
+        dialog.setLabelText(report.phase);
+        dialog.setMaximum(report.total > 0 ? 1000 : 0);
+        dialog.setValue(report.total > 0 ? int(report.done * 1000 / report.total) : 0);
+        m_values[report.phase].append(dialog.value());
+        if (watcher)
+            watcher(report);
     };
     const QString previous = QDir::currentPath();
     QDir::setCurrent(folder);
-    const QByteArray result = update({{"url", m_nginx.url(path).toUtf8()}},
-                                     {{"progressReceiver", QVariant::fromValue<QObject*>(&receiver)}});
+    const QByteArray result = update({{"url", m_nginx.url(path).toUtf8()}}, receiver.context());
     QDir::setCurrent(previous);
     return result;
 }
@@ -144,8 +121,7 @@ void TestUiProgress::barMovesWhileInstalling()
     dialog.setMinimumDuration(0);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(update(QStringLiteral("/many.ztx"), folder.path(), dialog, [](const QString&, qint64, qint64) {}),
-             ResultTexts::fileUpdated().serialize());
+    QCOMPARE(update(QStringLiteral("/many.ztx"), folder.path(), dialog), ResultTexts::fileUpdated().serialize());
     for (const QString& phase : {QStringLiteral("unpack"), QStringLiteral("install")}) {
         const QList<int> values = m_values.value(phase);
         QVERIFY2(values.size() >= 2 && values.first() == 0 && values.last() == 1000,
@@ -179,8 +155,8 @@ void TestUiProgress::clickOnCancelAtHalf()
     QElapsedTimer sinceClick;
     QList<int> values; // what the bar showed until the click
     const QByteArray result =
-        update(path, folder.path(), dialog, [&](const QString& reported, qint64 done, qint64 total) {
-            if (reported == phase && !sinceClick.isValid() && total > 0 && done >= total / 2) {
+        update(path, folder.path(), dialog, [&](const ProgressReceiver::Report& report) {
+            if (report.phase == phase && !sinceClick.isValid() && report.total > 0 && report.done >= report.total / 2) {
                 click(dialog, display);
                 sinceClick.start();
                 values = m_values.value(phase);

@@ -378,8 +378,6 @@ void TestZtxChecks::verdictsAgreeWithTheModule_data()
     QTest::newRow("a journal of the module's") << ZipBuilder().file("a.txt", "a").file("UPDATES/1700000000001.journal",
                                                   "{\"format\":1,\"files\":[]}").bytes()
                                                << 41 << "UPDATES/1700000000001.journal" << "the module's own folder UPDATES";
-    QTest::newRow("the module's lock") << ZipBuilder().file("a.txt", "a").file("UPDATES/install.lock", "").bytes() << 41
-                                       << "UPDATES/install.lock" << "the module's own folder UPDATES";
     // The zip library does not even open an archive without entries.
     QTest::newRow("no entries") << ZipBuilder().bytes() << 41 << QString() << "cannot open it";
     QTest::newRow("file and folder clash") << ZipBuilder().file("a", "file").file("a/b", "below a file").bytes() << 41

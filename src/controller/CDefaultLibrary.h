@@ -70,6 +70,11 @@ private:
     bool verifyDownloadFileUrl();
     QString getLanguageSuffix(const QMap<QByteArray, QVariant>& context);
 
+    // Before anything else: false, with result 41, when another installing
+    // call has the process (acquired false); else this call's cancel and
+    // progress begin.
+    bool startInstallingCall(bool acquired, const char* flow, const QMap<QByteArray, QVariant>& context);
+
     // The first halves of the installing flows: each leaves the package in
     // the temporary file, closed, and what went wrong in the flags for
     // handleDownloadErrors. False, with the result set, when there is no
@@ -83,6 +88,8 @@ private:
     // The host's CancelUpdate: true, with result 41 "operation aborted",
     // when it asked to stop.
     bool cancelRequested(const char* flow);
+    // Result 41 and its log line, for a call the host cancelled.
+    void endAsCancelled(const char* flow);
 
     // Common tail of the installing flows.
     bool finalizeUpdate();
@@ -93,6 +100,7 @@ private:
 
     // Download.
     void downloadFile(QByteArray proxySettingsData);
+    void runDownload(PackageDownload::Start start);
     // After a resumed package failed verification: the same URL once more,
     // from its first byte, on the same manager. False, with the result set,
     // when the temporary file cannot be emptied.

@@ -20,30 +20,27 @@ const qint64 kDecodedPieceSize = 64 * 1024;
 
 } // namespace
 
-namespace {
-
 // One installing call at a time in the process: a second one, from the
 // host's progress slot or from another thread, changes nothing.
-bool refuseOverlappingCall(const UpdateCancel::Running& running, const char* flow, DllResultBasic& result)
+bool CDefaultLibrary::startInstallingCall(bool acquired, const char* flow, const QMap<QByteArray, QVariant>& context)
 {
-    if (running.acquired())
+    if (!acquired) {
+        LOG_UPDATER(WARN) << flow << " :: Another Update or UpdateFromData is running in this process; this call "
+                                     "returns at once and changes nothing.";
+        m_result = ResultTexts::operationAborted();
         return false;
-    LOG_UPDATER(WARN) << flow << " :: Another Update or UpdateFromData is running in this process; this call "
-                                 "returns at once and changes nothing.";
-    result = ResultTexts::operationAborted();
+    }
+    UpdateCancel::reset();
+    m_progress = UpdateProgress(context);
     return true;
 }
-
-} // namespace
 
 QByteArray CDefaultLibrary::Update(const QMap<QByteArray, QByteArray>& request,
                                    const QMap<QByteArray, QVariant>& context)
 {
     const UpdateCancel::Running running;
-    if (refuseOverlappingCall(running, "CDefaultLibrary::Update", m_result))
+    if (!startInstallingCall(running.acquired(), "CDefaultLibrary::Update", context))
         return m_result.serialize();
-    UpdateCancel::reset();
-    m_progress = UpdateProgress(context);
     recoverInterruptedInstallations();
     if (downloadIntoTempFile(request))
         finalizeUpdate();
@@ -57,10 +54,8 @@ QByteArray CDefaultLibrary::UpdateFromData(const QMap<QByteArray, QByteArray>& r
                                            const QMap<QByteArray, QVariant>& context)
 {
     const UpdateCancel::Running running;
-    if (refuseOverlappingCall(running, "CDefaultLibrary::UpdateFromData", m_result))
+    if (!startInstallingCall(running.acquired(), "CDefaultLibrary::UpdateFromData", context))
         return m_result.serialize();
-    UpdateCancel::reset();
-    m_progress = UpdateProgress(context);
     LOG_UPDATER(INFO) << "CDefaultLibrary::UpdateFromData :: Started update ZTX package";
     recoverInterruptedInstallations();
     if (writeDataIntoTempFile(request))
@@ -158,9 +153,14 @@ bool CDefaultLibrary::cancelRequested(const char* flow)
 {
     if (!UpdateCancel::isRequested() && !m_download.cancelled())
         return false;
+    endAsCancelled(flow);
+    return true;
+}
+
+void CDefaultLibrary::endAsCancelled(const char* flow)
+{
     LOG_UPDATER(NOTICE) << flow << " :: Operation cancelled by the host; nothing was installed.";
     m_result = ResultTexts::operationAborted();
-    return true;
 }
 
 // The temporary file was closed by the first half of the flow: a write that
@@ -178,9 +178,7 @@ bool CDefaultLibrary::finalizeUpdate()
         return true;
     }
     if (m_installation.wasCancelled()) {
-        LOG_UPDATER(NOTICE) << "CDefaultLibrary::finalizeUpdate :: Operation cancelled by the host; nothing was "
-                               "installed.";
-        m_result = ResultTexts::operationAborted();
+        endAsCancelled("CDefaultLibrary::finalizeUpdate");
         return false;
     }
 

@@ -26,10 +26,15 @@ void CDefaultLibrary::downloadFile(QByteArray proxySettingsData)
     m_NetManager = std::make_unique<QNetworkAccessManager>();
 
     setProxy(proxySettingsData);
+    runDownload(PackageDownload::Resume);
+}
 
+// Both downloads of a call log as downloadFile.
+void CDefaultLibrary::runDownload(PackageDownload::Start start)
+{
     LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile :: Downloading file [" << m_downloadFileUrl.constData()
                         << "] started";
-    m_download.run(QUrl(QString::fromUtf8(m_downloadFileUrl), QUrl::TolerantMode));
+    m_download.run(QUrl(QString::fromUtf8(m_downloadFileUrl), QUrl::TolerantMode), start);
     LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile :: Downloading file [" << m_downloadFileUrl.constData()
                         << "] finished";
 }
@@ -41,18 +46,13 @@ bool CDefaultLibrary::downloadAgainFromStart()
     m_networkError = false;
     m_fileOversized = false;
     m_networkErrorCode = 0;
-    m_result = ResultTexts::fileUpdated();
     if (!m_packageFile.open()) {
         LOG_UPDATER(WARN) << "CDefaultLibrary::downloadAgainFromStart :: The temporary file cannot be opened again: "
                           << m_packageFile.errorString();
         m_result = ResultTexts::fileSystemError();
         return false;
     }
-    LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile :: Downloading file [" << m_downloadFileUrl.constData()
-                        << "] started";
-    m_download.run(QUrl(QString::fromUtf8(m_downloadFileUrl), QUrl::TolerantMode), PackageDownload::FromStart);
-    LOG_UPDATER(NOTICE) << "CDefaultLibrary::downloadFile :: Downloading file [" << m_downloadFileUrl.constData()
-                        << "] finished";
+    runDownload(PackageDownload::FromStart);
     m_packageFile.close();
     return true;
 }

@@ -126,8 +126,7 @@ void PackageDownload::run(const QUrl& url, Start start)
     // following was seen to end a same-host chain with an empty reply and to
     // deliver a cross-host body twice. The limits and timers above cover the
     // whole chain, and its resumptions.
-    m_redirects = std::make_unique<RedirectChain>(url);
-    send(url);
+    startChain(url);
 
     inactivity.start();
     duration.start();
@@ -157,14 +156,14 @@ void PackageDownload::resumeKeptPartial()
         return;
     // Its bytes are read again for the package's digest; the rest goes
     // after them in the same file.
-    if (!m_package.adopt(m_partial->descriptor(), m_partial->dataPath(), m_partial->readPath())) {
+    if (!adoptPartial()) {
         LOG_UPDATER(WARN) << "PackageDownload::resumeKeptPartial :: The partial download in "
                           << m_partial->dataPath() << " cannot be read (" << m_package.errorString()
                           << "); the package is downloaded from the start.";
         dropKept(true);
         return;
     }
-    m_rangeFrom = m_partial->keptSize();
+    m_rangeFrom = m_package.size();
     m_received = m_rangeFrom;
     LOG_UPDATER(NOTICE) << "PackageDownload::resumeKeptPartial :: " << m_rangeFrom << " of "
                         << m_partial->source().length << " bytes of " << url << " were kept in "
@@ -186,6 +185,13 @@ void PackageDownload::releaseReply()
     if (previous->isRunning())
         previous->abort();
     previous->deleteLater();
+}
+
+// A chain of redirects starts at the target.
+void PackageDownload::startChain(const QUrl& target)
+{
+    m_redirects = std::make_unique<RedirectChain>(target);
+    send(target);
 }
 
 void PackageDownload::send(const QUrl& target)
@@ -278,10 +284,7 @@ void PackageDownload::judgeAnswer()
         LOG_UPDATER(NOTICE) << "PackageDownload::judgeAnswer :: " << reply->url().toDisplayString()
                             << " sends the whole package (it has changed, or ranges are not served): it is "
                                "written from the start.";
-        m_rangeFrom = 0;
-        m_received = 0;
-        dropKept(true);
-        m_progress.begin(QStringLiteral("download"), -1);
+        dropBytesSoFar();
         m_takesBody = true;
         keepOrStartOver(reply);
         return;
@@ -336,11 +339,17 @@ void PackageDownload::keepOrStartOver(QNetworkReply* reply)
     }
     // Written where it is kept, as it arrives: once, and left by a process
     // that is killed.
-    if (!m_partial->begin(source) || !m_package.adopt(m_partial->descriptor(), m_partial->dataPath(), m_partial->readPath())) {
+    if (!m_partial->begin(source) || !adoptPartial()) {
         LOG_UPDATER(WARN) << "PackageDownload::keepOrStartOver :: The download cannot be kept for resuming: "
                           << m_partial->errorString() << ".";
         dropKept(true);
     }
+}
+
+// From now on the package is the open file of the partial download.
+bool PackageDownload::adoptPartial()
+{
+    return m_package.adopt(m_partial->descriptor(), m_partial->dataPath(), m_partial->readPath());
 }
 
 // The kept file goes: the package file lets go of it first.
@@ -360,15 +369,20 @@ void PackageDownload::finish(bool keepFolder)
         m_partial->leaveFolder();
 }
 
-void PackageDownload::restartFromScratch()
+// Nothing of the bytes so far stays, kept or not: the package is counted and
+// written from its first byte.
+void PackageDownload::dropBytesSoFar()
 {
     m_rangeFrom = 0;
     m_received = 0;
     dropKept(true);
-    m_package.startOver();
     m_progress.begin(QStringLiteral("download"), -1);
-    m_redirects = std::make_unique<RedirectChain>(m_url);
-    send(m_url);
+}
+
+void PackageDownload::restartFromScratch()
+{
+    dropBytesSoFar();
+    startChain(m_url);
 }
 
 PackageDownload::Stored PackageDownload::store(const QByteArray& data)
@@ -401,15 +415,11 @@ void PackageDownload::onFinished()
         return;
     QNetworkReply* reply = m_c.reply.get();
     const int status = statusOf(reply);
-    if (m_c.networkError || m_c.fileOversized) {
-        if (!m_c.fileOversized
-            && resumeAfterDrop(m_c.networkErrorCode,
-                               QStringLiteral("[%1] %2").arg(m_c.networkErrorCode).arg(reply->errorString())))
-            return;
-        m_loop->quit();
+    if (m_c.networkError && !m_c.fileOversized
+        && resumeAfterDrop(m_c.networkErrorCode,
+                           QStringLiteral("[%1] %2").arg(m_c.networkErrorCode).arg(reply->errorString())))
         return;
-    }
-    if (!RedirectChain::is3xx(status)) {
+    if (m_c.networkError || m_c.fileOversized || !RedirectChain::is3xx(status)) {
         m_loop->quit();
         return;
     }
@@ -454,9 +464,7 @@ bool PackageDownload::resumeAfterDrop(int code, const QString& why)
     m_c.networkError = false;
     m_c.networkErrorCode = 0;
     m_rangeFrom = m_package.size();
-    const QUrl finalUrl(m_partial->source().finalUrl);
-    m_redirects = std::make_unique<RedirectChain>(finalUrl);
-    send(finalUrl);
+    startChain(QUrl(m_partial->source().finalUrl));
     m_inactivity->start();
     return true;
 }
@@ -506,9 +514,11 @@ void PackageDownload::cancel()
 // dropped for good after bytes arrived.
 void PackageDownload::settle()
 {
-    const bool dropped = m_c.networkError && isDroppedConnection(m_c.networkErrorCode) && !m_c.fileOversized
-                         && !m_package.writeFailed() && !m_cancelled;
-    if (dropped && m_partial->isActive() && m_package.size() > 0) {
+    const bool intact = !m_c.fileOversized && !m_package.writeFailed() && !m_cancelled;
+    // A whole package stays where it was written until the call is over.
+    if (intact && !m_c.networkError)
+        return;
+    if (intact && isDroppedConnection(m_c.networkErrorCode) && m_partial->isActive() && m_package.size() > 0) {
         const qint64 kept = m_package.size();
         m_package.release();
         m_partial->keep();
@@ -516,8 +526,5 @@ void PackageDownload::settle()
                             << " bytes are kept in " << m_partial->dataPath() << " for the next download of this URL.";
         return;
     }
-    // A whole package stays where it was written until the call is over.
-    const bool whole = !m_c.networkError && !m_c.fileOversized && !m_package.writeFailed() && !m_cancelled;
-    if (!whole)
-        dropKept(false);
+    dropKept(false);
 }

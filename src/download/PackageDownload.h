@@ -102,12 +102,15 @@ public:
     QString errorString() const { return m_errorText; }
 
 private:
+    void startChain(const QUrl& target);
     void send(const QUrl& target);
     void releaseReply();
     void judgeAnswer();
     QString whyNotContinuing() const;
     void keepOrStartOver(QNetworkReply* reply);
+    void dropBytesSoFar();
     void restartFromScratch();
+    bool adoptPartial();
     void dropKept(bool keepFolder);
     void onFinished();
     void onTick();

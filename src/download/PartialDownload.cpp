@@ -126,7 +126,6 @@ bool PartialDownload::readState(Source& source)
 bool PartialDownload::find(const QString& url, const QByteArray& sha256)
 {
     close();
-    m_keptSize = 0;
     if (!folderUsable(false))
         return false;
     Source source;
@@ -160,14 +159,12 @@ bool PartialDownload::find(const QString& url, const QByteArray& sha256)
         return false;
     }
     m_source = source;
-    m_keptSize = size;
     return true;
 }
 
 bool PartialDownload::begin(const Source& source)
 {
     close();
-    m_keptSize = 0;
     if (!isPlainText(source.url.toUtf8()) || !isPlainText(source.finalUrl.toUtf8())
         || !isPlainText(source.validator) || !isPlainText(source.sha256)
         || source.url.size() + source.finalUrl.size() + source.validator.size() > kLongestState / 2) {
@@ -220,7 +217,6 @@ void PartialDownload::discard(bool keepFolder)
         close();
         return;
     }
-    m_keptSize = 0;
     m_updates.folder().remove(QLatin1String(DataFileName));
     m_updates.folder().remove(QLatin1String(StateFileName));
     close();

@@ -18,7 +18,7 @@ class UpdatesFolder;
 //
 //     PartialDownload partial(updatesFolderPath);
 //     if (partial.find(url, sha256))    // kept for this URL: continue in its file
-//         ... partial.descriptor(), partial.keptSize()
+//         ... partial.descriptor(), the package file adopts it
 //     partial.begin(source);            // or anew, for an answer that can be resumed
 //     partial.keep()  or  partial.discard()
 //
@@ -63,8 +63,6 @@ public:
     int descriptor() const { return m_data.handle(); }
     QString readPath();
     const Source& source() const { return m_source; }
-    // Bytes that find() found.
-    qint64 keptSize() const { return m_keptSize; }
     QString dataPath() const;
 
     // The bytes stay for the next download of the URL, or they go (with
@@ -87,7 +85,6 @@ private:
 
     UpdatesFolder& m_updates;
     Source m_source;
-    qint64 m_keptSize = 0;
     QFile m_data;
     QString m_error;
 };

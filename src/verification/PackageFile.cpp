@@ -20,9 +20,8 @@ bool PackageFile::isSha256Text(const QByteArray& text)
 bool PackageFile::open()
 {
     release();
-    m_digest.reset();
+    forget();
     m_writeFailed = false;
-    m_digestChecked = false;
     if (!m_file.open())
         return false;
     // A second open reopens the same file as it was.
@@ -51,25 +50,12 @@ bool PackageFile::write(const char* data, qint64 size)
     return true;
 }
 
-bool PackageFile::startOver()
-{
-    m_digest.reset();
-    m_writeFailed = false;
-    m_digestChecked = false;
-    return m_device->seek(0) && m_device->resize(0);
-}
-
 bool PackageFile::adopt(int descriptor, const QString& path, const QString& readPath)
 {
     release();
     if (!m_kept.open(descriptor, QIODevice::ReadWrite, QFileDevice::DontCloseHandle) || !m_kept.seek(0))
         return false;
-    m_digest.reset();
-    QByteArray piece(64 * 1024, Qt::Uninitialized);
-    qint64 length = 0;
-    while ((length = m_kept.read(piece.data(), piece.size())) > 0)
-        m_digest.add(piece.constData(), length);
-    if (length < 0 || m_digest.size() != m_kept.size()) {
+    if (!digestAnew(m_kept) || m_digest.size() != m_kept.size()) {
         m_kept.close();
         m_digest.reset();
         return false;
@@ -94,8 +80,7 @@ void PackageFile::release()
     m_keptPath.clear();
     m_keptReadPath.clear();
     m_device = &m_file;
-    m_digest.reset();
-    m_digestChecked = false;
+    forget();
     if (m_file.isOpen()) {
         m_file.seek(0);
         m_file.resize(0);
@@ -149,25 +134,31 @@ const PackageDigest* PackageFile::digest()
         m_digestChecked = true;
         return &m_digest;
     }
-    m_digest.reset();
-    if (!package.open(QIODevice::ReadOnly)) {
+    if (!package.open(QIODevice::ReadOnly) || !digestAnew(package)) {
         m_readError = package.errorString();
+        m_digest.reset();
         return nullptr;
-    }
-    QByteArray piece(64 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const qint64 length = package.read(piece.data(), piece.size());
-        if (length < 0) {
-            m_readError = package.errorString();
-            m_digest.reset();
-            return nullptr;
-        }
-        if (length == 0)
-            break;
-        m_digest.add(piece.constData(), length);
     }
     m_digestChecked = true;
     return &m_digest;
+}
+
+void PackageFile::forget()
+{
+    m_digest.reset();
+    m_digestChecked = false;
+}
+
+// False when the file cannot be read to its end; the digest then holds what
+// was read before, for the caller to reset.
+bool PackageFile::digestAnew(QFile& file)
+{
+    m_digest.reset();
+    QByteArray piece(64 * 1024, Qt::Uninitialized);
+    qint64 length = 0;
+    while ((length = file.read(piece.data(), piece.size())) > 0)
+        m_digest.add(piece.constData(), length);
+    return length == 0;
 }
 
 void PackageFile::dropBytes()

@@ -22,7 +22,7 @@ class QTemporaryFile;
 //
 //     PackageFile package(tempFile);
 //     package.setExpectedSha256(request.value("sha256"));
-//     package.open();  package.write(data, n) ...  [package.startOver() ...]
+//     package.open();  package.write(data, n) ...
 //     [package.adopt(descriptor, path) ... package.release()]
 //     package.close();
 //     package.digest() ...  package.readPath() ...  package.dropBytes();
@@ -45,11 +45,9 @@ public:
     // Creates the file (or opens it again, emptied, for another download).
     bool open();
     // Appends the bytes to the file and to the digest. A write that fails
-    // leaves the file incomplete: nothing more is written until
-    // startOver(), and writeFailed() tells.
+    // leaves the file incomplete: nothing more is written until the package
+    // is opened or adopted anew, and writeFailed() tells.
     bool write(const char* data, qint64 size);
-    // Empties the open file and the digest: the package is written anew.
-    bool startOver();
     // From now on the package is the open file of a kept download (a C
     // runtime descriptor, which stays its owner's): the bytes it holds are
     // read again for the digest and writes go after them. False, with
@@ -85,6 +83,11 @@ public:
     void dropBytes();
 
 private:
+    // The digest no longer stands for the file.
+    void forget();
+    // The digest taken anew from the bytes of the open file.
+    bool digestAnew(QFile& file);
+
     QTemporaryFile& m_file;
     QFile m_kept;
     QString m_keptPath;
